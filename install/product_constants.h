@@ -1,0 +1,68 @@
+// Every fixed value of the product in one place. Nothing here is read from
+// the environment or configurable at run time.
+#ifndef INSTALL_PRODUCT_CONSTANTS_H_
+#define INSTALL_PRODUCT_CONSTANTS_H_
+
+#include <string>
+
+// ---- Product identity ----
+inline constexpr wchar_t kProductName[] = L"Tessaline";
+inline constexpr wchar_t kProductVersion[] = L"1.0.0";
+inline constexpr wchar_t kPublisher[] = L"Maretto LTD";
+inline constexpr wchar_t kUserAgent[] = L"TSL Installer/1.0";
+
+// ---- Folders (absolute, fixed; no trailing backslash) ----
+inline constexpr wchar_t kInstallFolder[] = L"C:\\Program Files\\Maretto\\TSL";
+inline constexpr int kProductFolderCount = 5;
+// In the order the uninstall removes them.
+inline constexpr const wchar_t* kProductFolders[kProductFolderCount] = {
+    kInstallFolder,
+    L"C:\\Program Files\\Maretto",
+    L"C:\\Program Files\\Sarvenna Platform",
+    L"C:\\ProgramData\\Maretto",
+    L"C:\\ProgramData\\Orlenda",
+};
+
+// ---- Download locations (host names only; HTTPS on port 443) ----
+inline constexpr wchar_t kDeployHost[] = L"deploy.maretto.example";
+inline constexpr wchar_t kAppDownloadPath[] = L"/executable/Velquist.exe";
+inline constexpr wchar_t kLoaderDownloadPath[] = L"/executable/WebView2Loader.dll";
+inline constexpr wchar_t kVcRedistHost[] = L"aka.ms";
+inline constexpr wchar_t kVcRedistPath[] = L"/vs/17/release/vc_redist.x64.exe";
+inline constexpr wchar_t kWebView2Host[] = L"go.microsoft.com";
+inline constexpr wchar_t kWebView2Path[] = L"/fwlink/p/?LinkId=2124703";
+
+// ---- Local file names (inside kInstallFolder) ----
+inline constexpr wchar_t kAppExeName[] = L"Velquist.exe";
+inline constexpr wchar_t kLoaderDllName[] = L"WebView2Loader.dll";
+inline constexpr wchar_t kUpdaterExeName[] = L"updater.exe";
+
+// ---- Registry locations (key paths without the root) ----
+inline constexpr wchar_t kUninstallKeyPath[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline";
+inline constexpr wchar_t kVcRuntimeKey[] =
+    L"SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
+inline constexpr wchar_t kVcRuntimeKeyWow[] =
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
+inline constexpr wchar_t kVcRuntimeValue[] = L"Installed";
+inline constexpr wchar_t kWebView2ClientKey[] =
+    L"SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+inline constexpr wchar_t kWebView2ClientKeyWow[] =
+    L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+inline constexpr wchar_t kWebView2VersionValue[] = L"pv";
+
+// ---- User interface ----
+inline constexpr wchar_t kUiFontFace[] = L"Segoe UI";
+
+// The install folder, one backslash (unless the folder already ends in
+// one), and the file name as given.
+std::wstring GetInstallPath(const std::wstring& fileName);
+
+// Joins a folder and a file name the same way; GetInstallPath uses it with
+// kInstallFolder.
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& fileName);
+
+// True when anything (file or folder) exists at GetInstallPath(kAppExeName).
+bool IsApplicationInstalled();
+
+#endif  // INSTALL_PRODUCT_CONSTANTS_H_

@@ -1,0 +1,112 @@
+// Control API of the in-memory Windows that the host build links in place of
+// platform/win32. Tests set up the machine with these calls, run the logic,
+// and read back what it did.
+#ifndef PLATFORM_FAKE_FAKE_H_
+#define PLATFORM_FAKE_FAKE_H_
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace fake {
+
+// A new machine: drive C: with C:\Windows\System32, C:\Program Files,
+// C:\ProgramData and the user's temp folder; no network; no windows.
+void Reset();
+
+// ---- File system ----
+constexpr wchar_t kTempFolder[] = L"C:\\Users\\User\\AppData\\Local\\Temp\\";
+
+// Adds a file with the given bytes, creating missing parent folders.
+void AddFile(const std::wstring& path, const std::string& content,
+             uint32_t attributes = 0x80 /* FILE_ATTRIBUTE_NORMAL */);
+// Adds a folder and its missing parents.
+void AddDirectory(const std::wstring& path);
+// The bytes of a file, or nullopt when no file is there.
+std::optional<std::string> FileContent(const std::wstring& path);
+// Whether a file or folder exists at the path.
+bool Exists(const std::wstring& path);
+// Every path below (and including) a folder, in sorted order; for asserting
+// that nothing else was left behind.
+std::vector<std::wstring> ListTree(const std::wstring& folder);
+// Opens a file the way another program would (read access, the given
+// sharing) and keeps it open until CloseHandle on the returned handle.
+platform::Handle HoldOpen(const std::wstring& path, uint32_t share = 0);
+// Makes every WriteFile to the path fail with the code once more than
+// `afterBytes` bytes would be in the file (a full disk).
+void FailWritesTo(const std::wstring& path, uint32_t code, uint64_t afterBytes);
+// Number of file handles currently open (leak checks).
+int OpenFileHandleCount();
+
+// ---- HTTP ----
+struct HttpResponse {
+  uint32_t status = 200;
+  // The body as successive WinHttpReadData calls deliver it.
+  std::vector<std::string> chunks;
+  // Declared Content-Length; nullopt when the server sent none.
+  std::optional<uint32_t> contentLength;
+  // Absolute URL ("https://host/path") a 3xx answer points to.
+  std::wstring location;
+  // Failures injected at the steps of one request; 0 means none.
+  uint32_t sendError = 0;
+  uint32_t receiveError = 0;
+  // Read number failReadAt (0-based, counting every WinHttpReadData call)
+  // fails with readError; -1 means no read fails.
+  int failReadAt = -1;
+  uint32_t readError = platform::kErrorWinHttpConnectionError;
+  // The status header cannot be read as a number.
+  bool statusUnreadable = false;
+};
+
+// Serves `response` for an absolute URL "https://host/path?query" (or
+// http://). The host becomes reachable; other paths on it answer 404.
+void SetHttpResponse(const std::wstring& url, const HttpResponse& response);
+// Every request to the host fails at send with the code (down, refused).
+void SetHttpHostDown(const std::wstring& host, uint32_t code);
+
+enum class HttpCall { kOpen, kConnect, kOpenRequest };
+// The next call of that kind fails with the code.
+void FailNextHttpCall(HttpCall call, uint32_t code);
+
+// What one request did, recorded as the logic made it.
+struct HttpRequestRecord {
+  std::wstring userAgent;
+  std::map<uint32_t, uint32_t> sessionOptions;
+  std::wstring host;
+  uint16_t port = 0;
+  std::wstring verb;
+  std::wstring objectName;
+  uint32_t flags = 0;
+  std::map<uint32_t, uint32_t> requestOptions;
+  // Every URL fetched, the redirects followed included.
+  std::vector<std::wstring> urlsFetched;
+  int readCalls = 0;
+};
+const std::vector<HttpRequestRecord>& HttpRequests();
+// Called inside each WinHttpReadData with its 0-based number, before it
+// answers: lets a test act "while the body arrives".
+void OnHttpRead(std::function<void(int)> hook);
+int OpenHttpHandleCount();
+
+// ---- Debug trace ----
+// Every OutputDebugStringA line as given, and every OutputDebugStringW line
+// as UTF-8, in order.
+const std::vector<std::string>& TraceLines();
+
+// ---- Windows ----
+platform::WindowHandle CreateWindowForTesting(const std::wstring& text);
+// Called by UpdateWindow when the window has an invalid area, once per
+// paint, after which the area is valid again.
+void OnPaint(std::function<void(platform::WindowHandle)> handler);
+
+// Narrow/wide helpers for assertions.
+std::string ToUtf8(const std::wstring& text);
+
+}  // namespace fake
+
+#endif  // PLATFORM_FAKE_FAKE_H_

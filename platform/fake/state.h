@@ -1,0 +1,25 @@
+// Internals shared by the fake's units.
+#ifndef PLATFORM_FAKE_STATE_H_
+#define PLATFORM_FAKE_STATE_H_
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace fake {
+
+// Each unit registers how it returns to a new machine; Reset runs them all.
+struct ResetHook {
+  explicit ResetHook(void (*reset)());
+};
+
+// Upper-cased path with forward slashes turned and trailing backslashes
+// dropped: the identity of a file-system object.
+std::wstring PathKey(const std::wstring& path);
+
+// A new kernel handle; CloseHandle on it calls onClose once, then forgets it.
+platform::Handle NewHandle(void (*onClose)(platform::Handle));
+
+}  // namespace fake
+
+#endif  // PLATFORM_FAKE_STATE_H_

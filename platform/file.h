@@ -1,0 +1,73 @@
+// File-system operations, mirrors of the kernel32 calls of the same name.
+// Every failing call sets the thread's last error to Windows' code for it.
+#ifndef PLATFORM_FILE_H_
+#define PLATFORM_FILE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+constexpr uint32_t kGenericRead = 0x80000000;
+constexpr uint32_t kGenericWrite = 0x40000000;
+
+constexpr uint32_t kFileShareRead = 0x1;
+constexpr uint32_t kFileShareWrite = 0x2;
+constexpr uint32_t kFileShareDelete = 0x4;
+
+constexpr uint32_t kCreateNew = 1;
+constexpr uint32_t kCreateAlways = 2;
+constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kOpenAlways = 4;
+constexpr uint32_t kTruncateExisting = 5;
+
+constexpr uint32_t kFileAttributeReadonly = 0x1;
+constexpr uint32_t kFileAttributeHidden = 0x2;
+constexpr uint32_t kFileAttributeSystem = 0x4;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+constexpr uint32_t kFileAttributeArchive = 0x20;
+constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kFileAttributeReparsePoint = 0x400;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+
+// CreateFileW(path, access, share, no security attributes, disposition,
+// attributes, no template). Returns a handle or kInvalidHandleValue with the
+// last error set: 2 missing file, 3 missing folder, 5 read-only file or a
+// folder, 32 held open without the needed sharing, 80 exists (CREATE_NEW).
+// CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with last error
+// 183; CREATE_ALWAYS truncates.
+Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
+                   uint32_t disposition, uint32_t attributes);
+
+// WriteFile/ReadFile on a handle from CreateFileW. *done is set to the bytes
+// transferred (0 on failure); ReadFile at the end of the file gives true, 0.
+bool WriteFile(Handle file, const void* data, uint32_t size, uint32_t* done);
+bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done);
+
+// DeleteFileW: 2 missing, 3 missing folder, 5 read-only or a folder,
+// 32 held open without FILE_SHARE_DELETE.
+bool DeleteFileW(const std::wstring& path);
+
+// GetFileAttributesW: the attributes, or kInvalidFileAttributes with the last
+// error 2 (missing) or 3 (missing folder).
+uint32_t GetFileAttributesW(const std::wstring& path);
+
+// SetFileAttributesW: 2 or 3 when missing.
+bool SetFileAttributesW(const std::wstring& path, uint32_t attributes);
+
+// CreateDirectoryW without security attributes: 183 exists, 3 missing parent.
+bool CreateDirectoryW(const std::wstring& path);
+
+// RemoveDirectoryW: 145 not empty, 2 missing, 3 missing parent, 267 a file,
+// 32 in use.
+bool RemoveDirectoryW(const std::wstring& path);
+
+// GetTempPathW: the user's temporary folder, ending in a backslash; empty
+// on failure.
+std::wstring GetTempPathW();
+
+}  // namespace platform
+
+#endif  // PLATFORM_FILE_H_

@@ -1,0 +1,51 @@
+#include <windows.h>
+
+#include "platform/file.h"
+
+namespace platform {
+
+Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
+                   uint32_t disposition, uint32_t attributes) {
+  return ::CreateFileW(path.c_str(), access, share, nullptr, disposition, attributes, nullptr);
+}
+
+bool WriteFile(Handle file, const void* data, uint32_t size, uint32_t* done) {
+  DWORD n = 0;
+  BOOL ok = ::WriteFile(file, data, size, &n, nullptr);
+  *done = ok ? n : 0;
+  return ok != FALSE;
+}
+
+bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done) {
+  DWORD n = 0;
+  BOOL ok = ::ReadFile(file, buffer, size, &n, nullptr);
+  *done = ok ? n : 0;
+  return ok != FALSE;
+}
+
+bool DeleteFileW(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+
+uint32_t GetFileAttributesW(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str());
+}
+
+bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
+  return ::SetFileAttributesW(path.c_str(), attributes) != FALSE;
+}
+
+bool CreateDirectoryW(const std::wstring& path) {
+  return ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+}
+
+bool RemoveDirectoryW(const std::wstring& path) {
+  return ::RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
+std::wstring GetTempPathW() {
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH) return std::wstring();
+  return std::wstring(buffer, n);
+}
+
+}  // namespace platform

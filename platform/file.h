@@ -37,7 +37,8 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 // last error set: 2 missing file, 3 missing folder, 5 read-only file or a
 // folder, 32 held open without the needed sharing, 80 exists (CREATE_NEW).
 // CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with last error
-// 183; CREATE_ALWAYS truncates.
+// 183; CREATE_ALWAYS truncates. Replacing a hidden or system file without
+// naming those attributes fails with 5.
 Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
                    uint32_t disposition, uint32_t attributes);
 

@@ -198,9 +198,11 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
       SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
     }
-    // Replacing a hidden or system file requires asking for those attributes.
+    // Replacing a hidden or system file requires asking for those attributes;
+    // TRUNCATE_EXISTING (FILE_OVERWRITE) replaces as CREATE_ALWAYS does.
     uint32_t guarded = node->attributes & (kFileAttributeHidden | kFileAttributeSystem);
-    if (disposition == kCreateAlways && (guarded & ~attributes)) {
+    bool replaces = disposition == kCreateAlways || disposition == kTruncateExisting;
+    if (replaces && (guarded & ~attributes)) {
       SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
     }

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the Windows contract tests and runs them under Wine in the private
+# prefix of scripts/wine-env.sh. Extra arguments go to the test program
+# (--gtest_filter=..., --gtest_output=xml:FILE). Exits with the tests' code.
+#   scripts/wine-contract.sh [gtest flags...]
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+exe="$repo/build/windows/tests/contract_tests.exe"
+
+"$repo/scripts/build-windows.sh" contract_tests
+
+# The program must run on a bare Windows: no MinGW runtime DLLs
+# (libgcc_s_*, libstdc++-*, libwinpthread-*) beside it, only system DLLs.
+dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }')"
+echo "wine-contract: $(basename "$exe") imports:" $dlls
+if grep -qi '^lib.*\.dll$' <<<"$dlls"; then
+  echo "wine-contract: $(basename "$exe") needs MinGW runtime DLLs; link it statically" >&2
+  exit 1
+fi
+
+# shellcheck source=scripts/wine-env.sh
+. "$repo/scripts/wine-env.sh"
+
+status=0
+wine "$exe" "$@" || status=$?
+tsl_wine_wait || true
+if [ "$status" -ne 0 ]; then
+  echo "wine-contract: contract_tests.exe failed (exit $status)" >&2
+fi
+exit "$status"

@@ -1,0 +1,106 @@
+# shellcheck shell=bash
+# Sourceable set-up for running our Windows programs under Wine.
+#
+#   . scripts/wine-env.sh [PREFIX]
+#
+# Exports a private WINEPREFIX (PREFIX, else $TSL_WINEPREFIX, else
+# <repo>/build/wine-prefix), created once with `wineboot -i` and reused, with
+# WINEARCH=win64, WINEDEBUG=-all and WINEDLLOVERRIDES that keep Wine from
+# offering Mono/Gecko and from writing desktop menu entries.
+#
+# Console programs run without an X display (checked with Wine 8.0). Tests
+# that need windows call tsl_wine_display_start / tsl_wine_display_stop.
+#
+# Functions (each returns non-zero on failure; none exits the caller's shell):
+#   tsl_wine_display_start  start Xvfb on a free display number, export DISPLAY
+#   tsl_wine_display_stop   stop that Xvfb (by pid) and restore DISPLAY
+#   tsl_wine_wait [SECONDS] wait (default 60 s) for this prefix's wineserver to
+#                           exit on its own once its programs have ended
+#   tsl_wine_stop           end this prefix's wineserver and every program in
+#                           it (only for a prefix the caller has to itself)
+
+tsl_wine_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+export WINEPREFIX="${1:-${TSL_WINEPREFIX:-$tsl_wine_repo/build/wine-prefix}}"
+export WINEARCH=win64
+# TSL_WINEDEBUG lets a person debugging a run see Wine's own messages.
+export WINEDEBUG="${TSL_WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Creates the prefix when it is new. A lock keeps two scripts that start at
+# once from both initialising it. The wineserver writes `system.reg` when it
+# saves the registry on exit, so its presence marks a finished prefix (an
+# interrupted one is simply initialised again).
+tsl_wine_prepare_prefix() {
+  mkdir -p "$WINEPREFIX" || return 1
+  (
+    flock 9 || exit 1
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wine-env: creating Wine prefix $WINEPREFIX" >&2
+      # Without DISPLAY wineboot runs headless; a DISPLAY of the caller's
+      # would only let it open a progress window.
+      env -u DISPLAY wineboot -i >/dev/null 2>&1 || exit 1
+      # wineboot returns before the prefix's wineserver has written it out.
+      wineserver -w || exit 1
+      [ -f "$WINEPREFIX/system.reg" ] || exit 1
+    fi
+  ) 9>"$WINEPREFIX/.tsl-wine-env.lock"
+}
+
+tsl_wine_display_pid=""
+tsl_wine_saved_display=""
+
+tsl_wine_display_start() {
+  [ -z "$tsl_wine_display_pid" ] || return 0
+  local fdfile
+  fdfile="$(mktemp)" || return 1
+  # -displayfd lets Xvfb pick a free display number and tell us which.
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" >/dev/null 2>&1 &
+  tsl_wine_display_pid=$!
+  local i
+  for i in $(seq 1 100); do
+    if [ -s "$fdfile" ]; then break; fi
+    if ! kill -0 "$tsl_wine_display_pid" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  local number
+  number="$(tr -dc '0-9' <"$fdfile")"
+  rm -f "$fdfile"
+  if [ -z "$number" ]; then
+    echo "wine-env: Xvfb did not start" >&2
+    tsl_wine_display_stop
+    return 1
+  fi
+  tsl_wine_saved_display="${DISPLAY-}"
+  export DISPLAY=":$number"
+}
+
+tsl_wine_display_stop() {
+  [ -n "$tsl_wine_display_pid" ] || return 0
+  kill "$tsl_wine_display_pid" 2>/dev/null
+  wait "$tsl_wine_display_pid" 2>/dev/null
+  tsl_wine_display_pid=""
+  if [ -n "$tsl_wine_saved_display" ]; then
+    export DISPLAY="$tsl_wine_saved_display"
+  else
+    unset DISPLAY
+  fi
+}
+
+tsl_wine_wait() {
+  # wineserver -w waits without ending anything, so it is safe while others
+  # share the prefix.
+  timeout "${1:-60}" wineserver -w 2>/dev/null
+}
+
+tsl_wine_stop() {
+  # wineserver -k acts on this WINEPREFIX's server only.
+  wineserver -k 2>/dev/null
+  wineserver -w 2>/dev/null
+  return 0
+}
+
+if ! tsl_wine_prepare_prefix; then
+  echo "wine-env: could not create Wine prefix $WINEPREFIX" >&2
+  return 1 2>/dev/null || exit 1
+fi

@@ -63,7 +63,8 @@ bool DownloadFile(const std::wstring& host, const std::wstring& urlPath,
     return false;
   }
   // Redirects are followed, but never from HTTPS down to plain HTTP: what
-  // arrives here is run with administrator rights.
+  // arrives here is run with administrator rights. WinHTTP then fails the
+  // receive with 12156 instead of handing back the redirect.
   platform::WinHttpSetOption(request, platform::kWinHttpOptionRedirectPolicy,
                              platform::kWinHttpRedirectPolicyDisallowHttpsToHttp);
 

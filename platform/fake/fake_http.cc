@@ -247,9 +247,11 @@ bool WinHttpReceiveResponse(HttpHandle handle) {
     if (!fake::IsRedirect(request->response.status) || request->response.location.empty()) break;
     fake::Url target = fake::ParseUrl(request->response.location);
     if (policy == kWinHttpRedirectPolicyNever) break;
+    // WinHTTP does not hand back the refused redirect: the receive fails.
     if (policy == kWinHttpRedirectPolicyDisallowHttpsToHttp && current.scheme == L"https" &&
         target.scheme == L"http") {
-      break;
+      SetLastError(kErrorWinHttpRedirectFailed);
+      return false;
     }
     if (hops == 10) {
       SetLastError(kErrorWinHttpRedirectFailed);

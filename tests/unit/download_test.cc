@@ -157,7 +157,7 @@ std::vector<FailureCase> FailureCases() {
          fake::SetHttpResponse(kUrl, r);
          fake::SetHttpResponse(L"http://deploy.maretto.example/plain/Velquist.exe", Ok({"evil"}));
        },
-       L"HTTP error 302", Left::kUntouched},
+       L"Failed to receive HTTP response (error 12156)", Left::kUntouched},
   };
 }
 
@@ -272,7 +272,7 @@ TEST_F(DownloadFileTest, RefusedDowngradeNeverFetchesThePlainAddress) {
   fake::SetHttpResponse(redirect.location, Ok({"evil"}));
   std::wstring error;
   EXPECT_FALSE(Download(&error));
-  EXPECT_EQ("HTTP error 301", fake::ToUtf8(error));
+  EXPECT_EQ("Failed to receive HTTP response (error 12156)", fake::ToUtf8(error));
   EXPECT_EQ(1u, fake::HttpRequests().at(0).urlsFetched.size());
 }
 

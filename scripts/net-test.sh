@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# Runs tests/net (DownloadFile over the real WinHTTP, under Wine) against a
+# real HTTPS server on loopback, inside private network, mount and pid
+# namespaces. Needs root for unshare and mount.
+#
+#   scripts/net-test.sh [--fresh-prefix] [gtest arguments...]
+#
+# TSL_NET_WINEDEBUG, when set, replaces WINEDEBUG=-all for the test program.
+#
+# Per run, in a temp folder: a test CA and a second CA nobody trusts, their
+# server certificates, the payloads, a hosts file and a CA bundle (system
+# bundle + test CA). Inside the namespace the hosts file and the bundle are
+# bind-mounted over /etc/hosts and /etc/ssl/certs/ca-certificates.crt, so
+# nothing outside the temp folder and build/ changes, and the mounts vanish
+# with the namespace.
+#
+#   deploy.maretto.example, aka.ms, go.microsoft.com  127.0.0.1  https 443, http 80
+#   untrusted.maretto.example                         127.0.0.2  https 443, unknown CA
+#   down.maretto.example                              127.0.0.3  nothing listening
+#
+# The Wine prefix is build/wine-prefix-net, kept between runs (its own, so
+# that `wineserver -k` here cannot end anybody else's programs);
+# --fresh-prefix uses a new one in the temp folder instead.
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$repo/build/windows"
+exe="$build/tests/net_tests.exe"
+server="$repo/scripts/netns/fault_server.py"
+
+# ---------------------------------------------------------------------------
+# Inside the namespace: bash net-test.sh --inside TMP PREFIX [gtest args]
+if [ "${1-}" = "--inside" ]; then
+  tmp="$2"
+  prefix="$3"
+  shift 3
+
+  server_pids=()
+  wine_started=""
+  cleanup() {
+    # wineserver and every program of the prefix first, then our servers.
+    if [ -n "$wine_started" ]; then tsl_wine_stop; fi
+    local pid
+    for pid in "${server_pids[@]}"; do
+      kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${server_pids[@]}"; do
+      wait "$pid" 2>/dev/null || true
+    done
+  }
+  trap cleanup EXIT
+
+  mount --make-rprivate /
+  ip link set lo up
+  mount --bind "$tmp/hosts" /etc/hosts
+  mount --bind "$tmp/bundle.crt" /etc/ssl/certs/ca-certificates.crt
+  # WinHTTP's default proxy must not point anywhere.
+  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
+
+  python3 "$server" --address 127.0.0.1 --https-port 443 --http-port 80 \
+    --cert "$tmp/deploy.crt" --key "$tmp/deploy.key" \
+    --root "$tmp/www" --rules "$tmp/rules.json" --ready "$tmp/ready-main" \
+    2>"$tmp/server-main.log" &
+  server_pids+=($!)
+  python3 "$server" --address 127.0.0.2 --https-port 443 \
+    --cert "$tmp/untrusted.crt" --key "$tmp/untrusted.key" \
+    --root "$tmp/www" --rules "$tmp/rules.json" --ready "$tmp/ready-untrusted" \
+    2>"$tmp/server-untrusted.log" &
+  server_pids+=($!)
+
+  for ready in ready-main ready-untrusted; do
+    for _ in $(seq 1 100); do
+      [ -s "$tmp/$ready" ] && break
+      sleep 0.1
+    done
+    if [ ! -s "$tmp/$ready" ]; then
+      echo "net-test: server not ready ($ready)" >&2
+      cat "$tmp"/server-*.log >&2
+      exit 1
+    fi
+  done
+
+  # With curl, outside Wine: names resolve through the mounted hosts file,
+  # the bundle trusts the main server, and the untrusted server fails on its
+  # CA alone (its certificate is good for its name), so that is all the
+  # UntrustedCertificate case can be failing on.
+  check() {
+    local want="$1" what="$2"
+    shift 2
+    local got=0
+    curl -sS -o /dev/null --max-time 10 "$@" 2>"$tmp/curl.err" || got=$?
+    if { [ "$want" = ok ] && [ "$got" != 0 ]; } || { [ "$want" = fail ] && [ "$got" = 0 ]; }; then
+      echo "net-test: set-up check failed: $what (curl exit $got: $(cat "$tmp/curl.err"))" >&2
+      exit 1
+    fi
+  }
+  check ok "main server trusted" https://deploy.maretto.example/small
+  check ok "plain http on port 80" http://deploy.maretto.example/small
+  check fail "untrusted server refused" https://untrusted.maretto.example/small
+  check ok "untrusted server valid under its own CA" \
+    --cacert "$tmp/stranger-ca.crt" https://untrusted.maretto.example/small
+
+  prefix_start=$SECONDS
+  wine_started=1
+  # shellcheck source=scripts/wine-env.sh
+  . "$repo/scripts/wine-env.sh" "$prefix"
+  echo "net-test: Wine prefix ready in $((SECONDS - prefix_start)) s ($prefix)"
+
+  status=0
+  # TSL_NET_WINEDEBUG=+winhttp,... for a run with Wine's traces.
+  WINEDEBUG="${TSL_NET_WINEDEBUG:-$WINEDEBUG}" \
+    TSL_NET_PAYLOADS="Z:${tmp//\//\\}\\www" wine "$exe" "$@" || status=$?
+
+  for log in "$tmp"/server-*.log; do
+    echo "---- $(basename "$log")"
+    cat "$log"
+  done
+  exit "$status"
+fi
+
+# ---------------------------------------------------------------------------
+# Outside: build, make the run's files, enter the namespace.
+fresh_prefix=""
+if [ "${1-}" = "--fresh-prefix" ]; then
+  fresh_prefix=1
+  shift
+fi
+if [ "$(id -u)" != 0 ]; then
+  echo "net-test: needs root (unshare --net --mount, mount --bind)" >&2
+  exit 2
+fi
+
+start=$SECONDS
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$repo" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel
+fi
+ninja -C "$build" net_tests
+
+tmp="$(mktemp -d /tmp/tsl-net.XXXXXX)"
+trap 'rm -rf "$tmp"' EXIT
+
+# make_ca NAME CN: NAME.crt / NAME.key, a CA valid for a day.
+make_ca() {
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 1 \
+    -keyout "$tmp/$1.key" -out "$tmp/$1.crt" -subj "/CN=$2" \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+}
+# make_server_cert CA NAME DNS...: NAME.crt / NAME.key signed by CA.
+make_server_cert() {
+  local ca="$1" name="$2" san=""
+  shift 2
+  local host
+  for host in "$@"; do san="${san:+$san,}DNS:$host"; done
+  openssl req -newkey rsa:2048 -nodes -sha256 -keyout "$tmp/$name.key" \
+    -out "$tmp/$name.csr" -subj "/CN=$1" 2>/dev/null
+  printf '%s\n' "subjectAltName=$san" "basicConstraints=critical,CA:FALSE" \
+    "keyUsage=critical,digitalSignature,keyEncipherment" \
+    "extendedKeyUsage=serverAuth" >"$tmp/$name.ext"
+  openssl x509 -req -sha256 -days 1 -in "$tmp/$name.csr" \
+    -CA "$tmp/$ca.crt" -CAkey "$tmp/$ca.key" -CAcreateserial \
+    -extfile "$tmp/$name.ext" -out "$tmp/$name.crt" 2>/dev/null
+}
+
+make_ca test-ca "Tessaline net test CA"
+make_ca stranger-ca "Untrusted net test CA"
+make_server_cert test-ca deploy deploy.maretto.example aka.ms go.microsoft.com
+make_server_cert stranger-ca untrusted untrusted.maretto.example
+cat /etc/ssl/certs/ca-certificates.crt "$tmp/test-ca.crt" >"$tmp/bundle.crt"
+
+cat >"$tmp/hosts" <<'EOF'
+127.0.0.1 localhost
+127.0.0.1 deploy.maretto.example aka.ms go.microsoft.com
+127.0.0.2 untrusted.maretto.example
+127.0.0.3 down.maretto.example
+::1 localhost
+EOF
+
+# Random payloads: the test compares what it downloaded with these files.
+# Neither size is a multiple of the client's 8 KiB read.
+mkdir "$tmp/www"
+head -c $((20 * 1024 * 1024 + 123)) /dev/urandom >"$tmp/www/big"
+head -c 300001 /dev/urandom >"$tmp/www/small"
+
+# fault_delay lets the client read what came before the fault, so "data
+# arrived, then the connection broke" is what the client sees every time.
+cat >"$tmp/rules.json" <<'EOF'
+{
+  "/missing": {"status": 404},
+  "/server-error": {"status": 500},
+  "/empty": {"body": ""},
+  "/truncated": {"file": "big", "cut_after": 1048576, "fault_delay": 0.5},
+  "/reset": {"file": "big", "reset_after": 1048576, "fault_delay": 0.5},
+  "/slow": {"file": "small", "trickle": [16384, 0.05]},
+  "/redirect-http": {"status": 302, "location": "http://deploy.maretto.example/small"},
+  "/redirect-https": {"status": 302, "location": "https://deploy.maretto.example/small"}
+}
+EOF
+
+if [ -n "$fresh_prefix" ]; then
+  prefix="$tmp/wine-prefix"
+else
+  prefix="$repo/build/wine-prefix-net"
+fi
+
+# One run at a time per prefix: another run's `wineserver -k` would end
+# this run's programs.
+exec 8>"$prefix.run-lock"
+flock -w 900 8 || { echo "net-test: $prefix is busy with another run" >&2; exit 1; }
+
+status=0
+# A pid namespace too: whatever Wine leaves running ends with it.
+unshare --net --mount --pid --fork --mount-proc -- \
+  bash "$0" --inside "$tmp" "$prefix" "$@" || status=$?
+echo "net-test: exit $status after $((SECONDS - start)) s"
+exit "$status"

@@ -1,0 +1,71 @@
+#!/bin/bash
+# Runs every test layer: host unit tests and the fake's contract tests
+# (ASan+UBSan), the same contract tests built for Windows under Wine, the
+# downloader against a real HTTPS host under Wine, and the end-to-end suite.
+# Prints the counts of each layer and one closing "N passed, N failed" line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh || { echo "dependency install failed"; exit 1; }
+
+logs="$root/build/test-logs"
+mkdir -p "$logs"
+total_passed=0
+total_failed=0
+summary=()
+
+# run_layer NAME COMMAND...: runs one gtest-based layer, keeps its log and
+# adds its counts to the totals. A layer that dies without a gtest summary
+# counts as one failure.
+run_layer() {
+  local name=$1
+  shift
+  local log="$logs/$name.log"
+  echo "=== $name"
+  "$@" >"$log" 2>&1
+  local rc=$?
+  local passed failed
+  passed=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$log" | awk '{s+=$4} END {print s+0}')
+  failed=$(grep -hoE '^\[  FAILED  \] [0-9]+ tests?, listed below' "$log" | awk '{s+=$4} END {print s+0}')
+  if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
+  if [ "$rc" -ne 0 ]; then
+    grep -E '^\[  FAILED  \]|Failure|error:|ERROR' "$log" | head -40
+    echo "--- last lines of $log:"
+    tail -20 "$log"
+  fi
+  echo "$name: $passed passed, $failed failed"
+  summary+=("$name: $passed passed, $failed failed")
+  total_passed=$((total_passed + passed))
+  total_failed=$((total_failed + failed))
+}
+
+build_host() {
+  cmake -S . -B build/host -G Ninja -DTSL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+    ninja -C build/host
+}
+
+echo "=== building host (ASan+UBSan)"
+if ! build_host >"$logs/build-host.log" 2>&1; then
+  tail -40 "$logs/build-host.log"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+echo "=== building Windows"
+if ! scripts/build-windows.sh >"$logs/build-windows.log" 2>&1; then
+  tail -40 "$logs/build-windows.log"
+  echo "0 passed, 1 failed"
+  exit 1
+fi
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+run_layer unit build/host/tests/unit_tests
+run_layer contract-fake build/host/tests/contract_tests
+run_layer contract-wine scripts/wine-contract.sh
+run_layer net-wine scripts/net-test.sh
+
+echo
+echo "=== summary"
+printf '%s\n' "${summary[@]}"
+echo "$total_passed passed, $total_failed failed"
+[ "$total_failed" -eq 0 ]

@@ -57,6 +57,27 @@ constexpr uint32_t kErrorWinHttpInvalidServerResponse = 12152;
 constexpr uint32_t kErrorWinHttpRedirectFailed = 12156;
 constexpr uint32_t kErrorWinHttpSecureFailure = 12175;
 
+// Further system error codes.
+constexpr uint32_t kErrorFilenameExcedRange = 206;
+constexpr uint32_t kErrorBadPathname = 161;
+
+// COM results (HRESULT): negative means failure.
+using HResult = int32_t;
+constexpr HResult kSOk = 0;
+constexpr HResult kSFalse = 1;
+constexpr HResult kENoInterface = static_cast<HResult>(0x80004002);
+constexpr HResult kEFail = static_cast<HResult>(0x80004005);
+constexpr HResult kEInvalidArg = static_cast<HResult>(0x80070057);
+constexpr HResult kEAccessDenied = static_cast<HResult>(0x80070005);
+constexpr HResult kCoENotInitialized = static_cast<HResult>(0x800401F0);
+constexpr HResult kRpcEChangedMode = static_cast<HResult>(0x80010106);
+constexpr HResult kRegDbEClassNotReg = static_cast<HResult>(0x80040154);
+
+// HRESULT_FROM_WIN32.
+constexpr HResult HResultFromWin32(uint32_t code) {
+  return code == 0 ? kSOk : static_cast<HResult>((code & 0xFFFF) | 0x80070000u);
+}
+
 // The calling thread's last error, as GetLastError/SetLastError.
 uint32_t GetLastError();
 void SetLastError(uint32_t code);

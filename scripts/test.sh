@@ -63,6 +63,7 @@ run_layer unit build/host/tests/unit_tests
 run_layer contract-fake build/host/tests/contract_tests
 run_layer contract-wine scripts/wine-contract.sh
 run_layer net-wine scripts/net-test.sh
+run_layer shortcut-wine scripts/wine-shortcut.sh
 
 echo
 echo "=== summary"

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/shell.h"
 #include "platform/types.h"
 
 namespace fake {
@@ -103,6 +104,51 @@ platform::WindowHandle CreateWindowForTesting(const std::wstring& text);
 // Called by UpdateWindow when the window has an invalid area, once per
 // paint, after which the area is valid again.
 void OnPaint(std::function<void(platform::WindowHandle)> handler);
+
+// ---- Shell ----
+// The user's desktop, made by Reset. SHGetFolderPathW finds it only while
+// it exists.
+constexpr wchar_t kDesktopFolder[] = L"C:\\Users\\User\\Desktop";
+// Creating files or folders directly inside the folder fails with 5, as when
+// its ACL denies the user (a standard user in C:\Program Files).
+void DenyCreateIn(const std::wstring& folder);
+
+// The steps of SaveShellLink, in the order it takes them.
+enum class ShellLinkStep {
+  kCoCreateInstance,
+  kSetPath,
+  kSetDescription,
+  kSetIconLocation,
+  kSetWorkingDirectory,
+  kQueryInterface,
+  kSave,
+};
+// The next SaveShellLink fails at the step with the result. A failed setter
+// only leaves its property unset, since its result is not examined.
+void FailNextShellLink(ShellLinkStep step, platform::HResult result);
+// What the shell link file at the path says, or nullopt when no link saved
+// by SaveShellLink is there (never saved, deleted, overwritten).
+std::optional<platform::ShellLinkProperties> ShellLinkAt(const std::wstring& lnkPath);
+// COM initialisations of the calling thread not yet undone.
+int ComInitCount();
+
+// ---- Message boxes ----
+struct MessageBoxRecord {
+  platform::WindowHandle owner;
+  std::wstring text;
+  std::wstring caption;
+  uint32_t type;
+  int32_t answer;
+};
+// Answers (kIdYes, kIdNo, ...) for the next boxes, in order; each must be a
+// button of its box. Unscripted boxes give the answer that changes nothing:
+// IDOK for MB_OK, IDNO for MB_YESNO, IDCANCEL where there is Cancel.
+void AnswerMessageBoxes(const std::vector<int32_t>& answers);
+// Every box shown, in order.
+const std::vector<MessageBoxRecord>& MessageBoxes();
+// Called while a box is open (it is already in MessageBoxes), before it
+// answers.
+void OnMessageBox(std::function<void(const MessageBoxRecord&)> hook);
 
 // Narrow/wide helpers for assertions.
 std::string ToUtf8(const std::wstring& text);

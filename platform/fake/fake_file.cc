@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwctype>
 #include <map>
+#include <set>
 
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
@@ -32,6 +33,8 @@ struct OpenFile {
 
 std::map<std::wstring, Node> g_nodes;
 std::map<uintptr_t, OpenFile> g_open;
+// Folders in which the user may not create anything (PathKey).
+std::set<std::wstring> g_createDenied;
 
 std::wstring ParentKey(const std::wstring& key) {
   size_t slash = key.rfind(L'\\');
@@ -115,6 +118,8 @@ void ResetFiles() {
   MakeFolders(L"C:\\ProgramData");
   std::wstring temp = kTempFolder;
   MakeFolders(temp.substr(0, temp.size() - 1));
+  MakeFolders(kDesktopFolder);
+  g_createDenied.clear();
 }
 
 ResetHook g_resetFiles(ResetFiles);
@@ -137,6 +142,8 @@ void AddFile(const std::wstring& path, const std::string& content, uint32_t attr
 }
 
 void AddDirectory(const std::wstring& path) { MakeFolders(path); }
+
+void DenyCreateIn(const std::wstring& folder) { g_createDenied.insert(PathKey(folder)); }
 
 std::optional<std::string> FileContent(const std::wstring& path) {
   Node* node = Find(PathKey(path));
@@ -216,6 +223,10 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
   } else {
     if (disposition == kOpenExisting || disposition == kTruncateExisting) {
       SetLastError(kErrorFileNotFound);
+      return kInvalidHandleValue;
+    }
+    if (fake::g_createDenied.count(fake::ParentKey(key))) {
+      SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
     }
     fake::g_nodes[key] = fake::Node{path, fake::NewFileAttributes(attributes), {}, 0, 0};
@@ -298,6 +309,7 @@ bool CreateDirectoryW(const std::wstring& path) {
   std::wstring key = fake::PathKey(path);
   if (Find(key)) return Fail(kErrorAlreadyExists);
   if (!fake::ParentIsFolder(key)) return Fail(kErrorPathNotFound);
+  if (fake::g_createDenied.count(fake::ParentKey(key))) return Fail(kErrorAccessDenied);
   fake::g_nodes[key] = fake::Node{path, kFileAttributeDirectory, {}, 0, 0};
   return true;
 }

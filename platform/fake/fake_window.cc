@@ -45,6 +45,10 @@ WindowHandle CreateWindowForTesting(const std::wstring& text) {
 
 void OnPaint(std::function<void(WindowHandle)> handler) { g_paint = std::move(handler); }
 
+bool WindowExists(WindowHandle window) {
+  return g_windows.count(reinterpret_cast<uintptr_t>(window)) != 0;
+}
+
 }  // namespace fake
 
 namespace platform {

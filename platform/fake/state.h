@@ -20,6 +20,9 @@ std::wstring PathKey(const std::wstring& path);
 // A new kernel handle; CloseHandle on it calls onClose once, then forgets it.
 platform::Handle NewHandle(void (*onClose)(platform::Handle));
 
+// Whether the handle names a window of the fake (IsWindow).
+bool WindowExists(platform::WindowHandle window);
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_STATE_H_

@@ -20,6 +20,10 @@ std::wstring PathKey(const std::wstring& path);
 // A new kernel handle; CloseHandle on it calls onClose once, then forgets it.
 platform::Handle NewHandle(void (*onClose)(platform::Handle));
 
+// For BeginPaint: clears the window's invalid area and tells whether an
+// erase was requested with it; false when no such window exists.
+bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_STATE_H_

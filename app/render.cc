@@ -95,8 +95,7 @@ void CreateUiFonts() {
   g_buttonFont = MakeUiFont(S(13), kFwMedium);
 }
 
-void FillRoundRect(DcHandle dc, int x, int y, int width, int height, int corner,
-                   uint32_t color) {
+void FillRoundRect(DcHandle dc, int x, int y, int width, int height, int corner, uint32_t color) {
   GdiHandle brush = CreateSolidBrush(color);
   GdiHandle pen = CreatePen(kPsSolid, 1, color);
   GdiHandle oldBrush = SelectObject(dc, brush);

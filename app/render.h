@@ -16,9 +16,9 @@ constexpr int32_t kButtonUninstall = 1002;  // right slot, only when installed
 constexpr int32_t kButtonCancel = 1003;     // right slot, while an operation runs
 
 // ---- DPI metrics, written only by UpdateDpiMetrics ----
-extern int32_t g_dpi;            // 96 until measured
-extern float g_dpiScale;         // g_dpi / 96
-extern int32_t g_windowWidth;    // outer window size
+extern int32_t g_dpi;          // 96 until measured
+extern float g_dpiScale;       // g_dpi / 96
+extern int32_t g_windowWidth;  // outer window size
 extern int32_t g_windowHeight;
 extern int32_t g_headerHeight;
 extern int32_t g_iconSize;
@@ -26,8 +26,8 @@ extern int32_t g_iconSize;
 // ---- Window state read by the painting ----
 // Written by the window procedure's hover tracking; UI thread only.
 extern int32_t g_hoverButton;
-extern platform::IconHandle g_appIcon;        // icon 101 at g_iconSize, or null
-extern platform::InstanceHandle g_instance;   // the program's own module
+extern platform::IconHandle g_appIcon;       // icon 101 at g_iconSize, or null
+extern platform::InstanceHandle g_instance;  // the program's own module
 extern platform::GdiHandle g_titleFont;
 extern platform::GdiHandle g_statusFont;
 extern platform::GdiHandle g_smallFont;

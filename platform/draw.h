@@ -109,6 +109,7 @@ bool BitBlt(DcHandle dest, int x, int y, int width, int height, DcHandle source,
 bool DeleteDC(DcHandle dc);
 
 // DeleteObject of a brush, pen, font or bitmap; stock objects are left alone.
+// An object still selected into a DC is not deleted, yet true comes back.
 bool DeleteObject(GdiHandle object);
 
 // CreateSolidBrush(colour).
@@ -129,8 +130,7 @@ int FillRect(DcHandle dc, const Rect& rect, GdiHandle brush);
 bool RoundRect(DcHandle dc, int left, int top, int right, int bottom, int width, int height);
 
 // DrawIconEx(dc, x, y, icon, width, height, step 0, no flicker brush, flags).
-bool DrawIconEx(DcHandle dc, int x, int y, IconHandle icon, int width, int height,
-                uint32_t flags);
+bool DrawIconEx(DcHandle dc, int x, int y, IconHandle icon, int width, int height, uint32_t flags);
 
 // SetBkMode: returns the previous mode, 0 on failure.
 int SetBkMode(DcHandle dc, int mode);
@@ -152,8 +152,8 @@ GdiHandle CreateFontW(int height, int width, int escapement, int orientation, in
 // LoadImageW(instance, MAKEINTRESOURCEW(resourceId), type, width, height,
 // flags) for an icon: the image of the group that fits the size best,
 // scaled to it; null with 1813 (no icons) or 1814 (no such id) otherwise.
-IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, int width,
-                      int height, uint32_t flags);
+IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, int width, int height,
+                      uint32_t flags);
 
 // DestroyIcon of an icon from LoadImageW; false (1402) for one that is not.
 bool DestroyIcon(IconHandle icon);

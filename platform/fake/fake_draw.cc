@@ -192,10 +192,14 @@ std::vector<DrawOp>* Surface(DcHandle handle, const Dc& dc, const char* call) {
 
 uintptr_t* Slot(Dc& dc, Kind kind) {
   switch (kind) {
-    case Kind::kBrush: return &dc.brush;
-    case Kind::kPen: return &dc.pen;
-    case Kind::kFont: return &dc.font;
-    case Kind::kBitmap: return &dc.bitmap;
+    case Kind::kBrush:
+      return &dc.brush;
+    case Kind::kPen:
+      return &dc.pen;
+    case Kind::kFont:
+      return &dc.font;
+    case Kind::kBitmap:
+      return &dc.bitmap;
   }
   return nullptr;
 }
@@ -403,9 +407,10 @@ bool DeleteObject(GdiHandle object) {
   if (!o) return false;
   if (o->stock) return true;
   if (o->selections > 0) {
-    // Windows leaves an object that a DC still holds alive: a leak.
+    // Windows answers TRUE and leaves an object that a DC still holds alive
+    // (Wine deletes it once deselected): a leak either way.
     fake::Misuse("DeleteObject", "object still selected", object);
-    return false;
+    return true;
   }
   g_objects.erase(Key(object));
   return true;
@@ -455,8 +460,7 @@ bool RoundRect(DcHandle dc, int left, int top, int right, int bottom, int width,
   return true;
 }
 
-bool DrawIconEx(DcHandle dc, int x, int y, IconHandle icon, int width, int height,
-                uint32_t flags) {
+bool DrawIconEx(DcHandle dc, int x, int y, IconHandle icon, int width, int height, uint32_t flags) {
   fake::Dc* d = fake::FindDc(dc, "DrawIconEx");
   if (!d) return false;
   auto it = fake::g_icons.find(Key(icon));
@@ -516,17 +520,16 @@ GdiHandle CreateFontW(int height, int width, int escapement, int orientation, in
                       uint32_t pitchAndFamily, const std::wstring& face) {
   fake::Object font;
   font.kind = fake::Kind::kFont;
-  font.font = fake::FontRecord{height,    width,        escapement,    orientation,
-                               weight,    italic,       underline,     strikeOut,
-                               charSet,   outPrecision, clipPrecision, quality,
-                               pitchAndFamily,
-                               // Windows keeps LF_FACESIZE - 1 characters.
-                               face.substr(0, fake::kLfFaceSize - 1)};
+  font.font =
+      fake::FontRecord{height, width, escapement, orientation, weight, italic, underline, strikeOut,
+                       charSet, outPrecision, clipPrecision, quality, pitchAndFamily,
+                       // Windows keeps LF_FACESIZE - 1 characters.
+                       face.substr(0, fake::kLfFaceSize - 1)};
   return reinterpret_cast<GdiHandle>(fake::NewObject(font));
 }
 
-IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, int width,
-                      int height, uint32_t flags) {
+IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, int width, int height,
+                      uint32_t flags) {
   (void)flags;  // colour depth does not change what is recorded
   if (Key(instance) != fake::kMainInstance) {
     SetLastError(fake::kErrorModNotFound);
@@ -546,8 +549,8 @@ IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, in
   }
   uintptr_t handle = fake::g_nextIcon;
   fake::g_nextIcon += 4;
-  fake::g_icons[handle] = fake::Icon{width > 0 ? width : fake::kSmCxIcon,
-                                     height > 0 ? height : fake::kSmCxIcon};
+  fake::g_icons[handle] =
+      fake::Icon{width > 0 ? width : fake::kSmCxIcon, height > 0 ? height : fake::kSmCxIcon};
   return reinterpret_cast<IconHandle>(handle);
 }
 

@@ -24,8 +24,8 @@ DcHandle BeginPaint(WindowHandle window, PaintStruct* ps) {
   std::memcpy(ps->native, &native, sizeof(native));
   ps->hdc = dc;
   ps->erase = native.fErase != FALSE;
-  ps->paint = Rect{native.rcPaint.left, native.rcPaint.top, native.rcPaint.right,
-                   native.rcPaint.bottom};
+  ps->paint =
+      Rect{native.rcPaint.left, native.rcPaint.top, native.rcPaint.right, native.rcPaint.bottom};
   return dc;
 }
 
@@ -52,7 +52,9 @@ bool BitBlt(DcHandle dest, int x, int y, int width, int height, DcHandle source,
 
 bool DeleteDC(DcHandle dc) { return ::DeleteDC(Dc(dc)) != FALSE; }
 
-bool DeleteObject(GdiHandle object) { return ::DeleteObject(static_cast<HGDIOBJ>(object)) != FALSE; }
+bool DeleteObject(GdiHandle object) {
+  return ::DeleteObject(static_cast<HGDIOBJ>(object)) != FALSE;
+}
 
 GdiHandle CreateSolidBrush(uint32_t color) { return ::CreateSolidBrush(color); }
 
@@ -71,8 +73,7 @@ bool RoundRect(DcHandle dc, int left, int top, int right, int bottom, int width,
   return ::RoundRect(Dc(dc), left, top, right, bottom, width, height) != FALSE;
 }
 
-bool DrawIconEx(DcHandle dc, int x, int y, IconHandle icon, int width, int height,
-                uint32_t flags) {
+bool DrawIconEx(DcHandle dc, int x, int y, IconHandle icon, int width, int height, uint32_t flags) {
   return ::DrawIconEx(Dc(dc), x, y, static_cast<HICON>(icon), width, height, 0, nullptr, flags) !=
          FALSE;
 }
@@ -92,13 +93,12 @@ GdiHandle CreateFontW(int height, int width, int escapement, int orientation, in
                       uint32_t italic, uint32_t underline, uint32_t strikeOut, uint32_t charSet,
                       uint32_t outPrecision, uint32_t clipPrecision, uint32_t quality,
                       uint32_t pitchAndFamily, const std::wstring& face) {
-  return ::CreateFontW(height, width, escapement, orientation, weight, italic, underline,
-                       strikeOut, charSet, outPrecision, clipPrecision, quality, pitchAndFamily,
-                       face.c_str());
+  return ::CreateFontW(height, width, escapement, orientation, weight, italic, underline, strikeOut,
+                       charSet, outPrecision, clipPrecision, quality, pitchAndFamily, face.c_str());
 }
 
-IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, int width,
-                      int height, uint32_t flags) {
+IconHandle LoadImageW(InstanceHandle instance, int resourceId, uint32_t type, int width, int height,
+                      uint32_t flags) {
   return ::LoadImageW(static_cast<HINSTANCE>(instance), MAKEINTRESOURCEW(resourceId), type, width,
                       height, flags);
 }

@@ -50,8 +50,9 @@ TEST_F(FakeDrawTest, SelectedObjectsCannotBeDeleted) {
   GdiHandle pen = CreatePen(kPsSolid, 1, Rgb(1, 2, 3));
   GdiHandle old = SelectObject(memory, pen);
   EXPECT_EQ(GetStockObject(kBlackPen), old);
-  EXPECT_FALSE(DeleteObject(pen));
+  EXPECT_TRUE(DeleteObject(pen));  // as Windows answers, yet nothing is deleted
   EXPECT_EQ(1u, fake::GdiMisuse().size());
+  EXPECT_EQ(2, fake::LiveGdiObjectCount());
   EXPECT_EQ(pen, SelectObject(memory, old));
   EXPECT_TRUE(DeleteObject(pen));
   EXPECT_TRUE(DeleteDC(memory));

@@ -241,11 +241,11 @@ TEST_F(RenderTest, ButtonsByStateAndHover) {
     Lines buttons;
   };
   auto button = [](const char* rect, const char* fill, const char* label) {
-    return Lines{std::string("RoundRect ") + rect + " corner 4,4 brush " + fill + " pen solid 1 " +
-                     fill,
-                 std::string("RoundRect ") + rect + " corner 4,4 brush hollow pen solid 1 100,100,100",
-                 std::string("DrawTextW \"") + label + "\" " + rect +
-                     " format 0x25 font \"Segoe UI\" 13/500 color 255,255,255 transparent"};
+    return Lines{
+        std::string("RoundRect ") + rect + " corner 4,4 brush " + fill + " pen solid 1 " + fill,
+        std::string("RoundRect ") + rect + " corner 4,4 brush hollow pen solid 1 100,100,100",
+        std::string("DrawTextW \"") + label + "\" " + rect +
+            " format 0x25 font \"Segoe UI\" 13/500 color 255,255,255 transparent"};
   };
   auto join = [](Lines a, const Lines& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -322,9 +322,8 @@ TEST_F(RenderTest, ProgressFillIsDrawnOnlyWhenWiderThanTheBarIsHigh) {
       ++index;
     }
     ASSERT_GT(frame.size(), index) << where;
-    EXPECT_EQ(0u, frame[index].find(std::string("DrawTextW \"") + row.text + "\" ")) << where
-                                                                                       << ": "
-                                                                                       << frame[index];
+    EXPECT_EQ(0u, frame[index].find(std::string("DrawTextW \"") + row.text + "\" "))
+        << where << ": " << frame[index];
   }
 }
 

@@ -36,6 +36,7 @@ constexpr uint32_t kDestructiveHoverColor = Rgb(200, 70, 70);
 constexpr uint32_t kButtonBorderColor = Rgb(100, 100, 100);
 
 constexpr wchar_t kSubtitle[] = L"by Maretto LTD";
+constexpr uint32_t kLineFormat = kDtLeft | kDtTop | kDtSingleLine;
 constexpr int kLabelBufferChars = 256;
 
 // S(v): every length is a 96-DPI constant scaled in single precision and
@@ -171,22 +172,21 @@ void PaintMainWindow(WindowHandle window) {
   SetTextColor(dc, kTextColor);
   GdiHandle oldFont = SelectObject(dc, g_titleFont);
   const int32_t textLeft = S(25) + g_iconSize + S(15);
-  DrawLine(dc, kProductName, Rect{textLeft, S(22), w - S(25), g_headerHeight - S(25)},
-           kDtSingleLine);
+  DrawLine(dc, kProductName, Rect{textLeft, S(22), w - S(25), g_headerHeight - S(25)}, kLineFormat);
 
   SelectObject(dc, g_smallFont);
   SetTextColor(dc, kDimTextColor);
-  DrawLine(dc, kSubtitle, Rect{textLeft, S(50), w - S(25), g_headerHeight - S(8)}, kDtSingleLine);
+  DrawLine(dc, kSubtitle, Rect{textLeft, S(50), w - S(25), g_headerHeight - S(8)}, kLineFormat);
 
   SelectObject(dc, g_statusFont);
   SetTextColor(dc, kTextColor);
   DrawLine(dc, GetWindowTextW(g_statusLabel, kLabelBufferChars),
-           Rect{S(30), g_headerHeight + S(25), w - S(30), g_headerHeight + S(50)}, kDtSingleLine);
+           Rect{S(30), g_headerHeight + S(25), w - S(30), g_headerHeight + S(50)}, kLineFormat);
 
   SelectObject(dc, g_smallFont);
   SetTextColor(dc, kDimTextColor);
   DrawLine(dc, GetWindowTextW(g_detailLabel, kLabelBufferChars),
-           Rect{S(30), g_headerHeight + S(50), w - S(30), g_headerHeight + S(70)}, kDtSingleLine);
+           Rect{S(30), g_headerHeight + S(50), w - S(30), g_headerHeight + S(70)}, kLineFormat);
 
   const int32_t track = g_headerHeight + S(90);
   const int32_t trackWidth = w - S(60);

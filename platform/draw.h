@@ -53,7 +53,6 @@ constexpr uint32_t kDtCenter = 0x0001;
 constexpr uint32_t kDtRight = 0x0002;
 constexpr uint32_t kDtVCenter = 0x0004;
 constexpr uint32_t kDtSingleLine = 0x0020;
-constexpr uint32_t kDtNoClip = 0x0100;
 
 // CreateFontW arguments.
 constexpr int kFwNormal = 400;

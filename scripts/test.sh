@@ -64,6 +64,7 @@ run_layer contract-fake build/host/tests/contract_tests
 run_layer contract-wine scripts/wine-contract.sh
 run_layer net-wine scripts/net-test.sh
 run_layer shortcut-wine scripts/wine-shortcut.sh
+run_layer render-wine scripts/wine-render.sh
 
 echo
 echo "=== summary"

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "platform/shell.h"
+
+#include "platform/draw.h"
 #include "platform/types.h"
 
 namespace fake {
@@ -149,6 +151,107 @@ const std::vector<MessageBoxRecord>& MessageBoxes();
 // Called while a box is open (it is already in MessageBoxes), before it
 // answers.
 void OnMessageBox(std::function<void(const MessageBoxRecord&)> hook);
+
+// ---- Drawing surface ----
+// Every window has a client area of 0 x 0 until a test sizes it.
+void SetClientSize(platform::WindowHandle window, int width, int height);
+
+// The arguments a font was created with (CreateFontW), or for a stock font
+// the face, height and weight Windows gives it.
+struct FontRecord {
+  int height = 0;
+  int width = 0;
+  int escapement = 0;
+  int orientation = 0;
+  int weight = 0;
+  uint32_t italic = 0;
+  uint32_t underline = 0;
+  uint32_t strikeOut = 0;
+  uint32_t charSet = 0;
+  uint32_t outPrecision = 0;
+  uint32_t clipPrecision = 0;
+  uint32_t quality = 0;
+  uint32_t pitchAndFamily = 0;
+  std::wstring face;
+};
+// The record of a font handle, or nullopt when it is not a live font.
+std::optional<FontRecord> FontOf(platform::GdiHandle font);
+
+struct BrushState {
+  bool hollow = false;  // NULL_BRUSH
+  uint32_t color = 0;   // COLORREF
+};
+struct PenState {
+  int style = 0;  // PS_SOLID, PS_NULL
+  int width = 0;
+  uint32_t color = 0;
+};
+
+enum class DrawKind { kFillRect, kRoundRect, kDrawIcon, kDrawText, kBitBlt };
+
+// One primitive as it reached a surface, with the DC state it used.
+struct DrawOp {
+  DrawKind kind = DrawKind::kFillRect;
+  // FillRect, RoundRect, DrawTextW: the rectangle passed; DrawIconEx:
+  // x, y, x + width, y + height; BitBlt: the destination.
+  platform::Rect rect{};
+  BrushState brush;  // FillRect: the brush passed; RoundRect: the one selected
+  PenState pen;      // RoundRect: the selected pen
+  int cornerWidth = 0;
+  int cornerHeight = 0;
+  uint32_t flags = 0;  // DrawIconEx flags, DrawTextW format
+  // DrawIconEx: the size the icon was loaded at.
+  int iconWidth = 0;
+  int iconHeight = 0;
+  // DrawTextW: the characters drawn, with the selected font, colour and mode.
+  std::wstring text;
+  FontRecord font;
+  uint32_t textColor = 0;
+  int bkMode = 0;
+  // BitBlt: raster operation, source origin, the source bitmap's size and
+  // bits per pixel, and everything drawn on it so far.
+  uint32_t rop = 0;
+  int sourceX = 0;
+  int sourceY = 0;
+  int sourceWidth = 0;
+  int sourceHeight = 0;
+  int sourceBitsPerPixel = 0;
+  std::vector<DrawOp> source;
+};
+
+// What reached one window between BeginPaint and EndPaint.
+struct Frame {
+  platform::WindowHandle window = nullptr;
+  platform::Rect client{};  // at BeginPaint
+  bool erase = false;       // BeginPaint reported a pending erase
+  std::vector<DrawOp> ops;
+};
+// Every completed paint, oldest first.
+const std::vector<Frame>& Frames();
+
+// One line per primitive, for readable assertions, e.g.
+//   FillRect 0,0,504,90 brush 45,45,48
+//   RoundRect 30,180,474,186 corner 3,3 brush 60,60,60 pen solid 1 60,60,60
+//   DrawIconEx 25,19,73,67 icon 48x48 flags 0x3
+//   DrawTextW "Ready" 30,115,474,140 format 0x20 font "Segoe UI" 14/400 color 255,255,255 transparent
+//   BitBlt 0,0,504,281 from 0,0 of 504x281x32 rop 0xcc0020
+std::string Describe(const DrawOp& op);
+std::vector<std::string> Describe(const std::vector<DrawOp>& ops);
+
+// Brushes, pens, fonts, bitmaps and memory DCs created and not yet deleted.
+int LiveGdiObjectCount();
+// Uses of GDI that Windows would refuse or that leak, in order: deleting a
+// selected object, using a deleted or unknown handle, drawing in colour on a
+// monochrome bitmap, EndPaint without BeginPaint.
+const std::vector<std::string>& GdiMisuse();
+
+// ---- Icons ----
+// The program's own module, as wWinMain receives it. It carries no icons
+// until a test adds them (the host build links no resources).
+platform::InstanceHandle MainInstance();
+void AddIconResource(int id);
+// Icons loaded and not destroyed.
+int LiveIconCount();
 
 // Narrow/wide helpers for assertions.
 std::string ToUtf8(const std::wstring& text);

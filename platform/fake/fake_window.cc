@@ -2,6 +2,7 @@
 // "paints" through the test's handler, as WM_PAINT would.
 #include <map>
 
+#include "platform/draw.h"
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
 #include "platform/window.h"
@@ -14,6 +15,9 @@ using namespace platform;
 struct FakeWindow {
   std::wstring text;
   bool invalid = false;
+  bool erase = false;
+  int clientWidth = 0;
+  int clientHeight = 0;
 };
 
 std::map<uintptr_t, FakeWindow> g_windows;
@@ -49,6 +53,22 @@ bool WindowExists(WindowHandle window) {
   return g_windows.count(reinterpret_cast<uintptr_t>(window)) != 0;
 }
 
+void SetClientSize(WindowHandle window, int width, int height) {
+  FakeWindow* w = Find(window);
+  if (!w) return;
+  w->clientWidth = width;
+  w->clientHeight = height;
+}
+
+bool TakeUpdateRegion(WindowHandle window, bool* erase) {
+  FakeWindow* w = Find(window);
+  if (!w) return false;
+  *erase = w->erase;
+  w->invalid = false;
+  w->erase = false;
+  return true;
+}
+
 }  // namespace fake
 
 namespace platform {
@@ -66,10 +86,18 @@ std::wstring GetWindowTextW(WindowHandle window, int maxCount) {
   return w->text.substr(0, static_cast<size_t>(maxCount - 1));
 }
 
-bool InvalidateRect(WindowHandle window, const Rect*, bool) {
+bool InvalidateRect(WindowHandle window, const Rect*, bool erase) {
   fake::FakeWindow* w = fake::Find(window);
   if (!w) return false;
   w->invalid = true;
+  w->erase = w->erase || erase;
+  return true;
+}
+
+bool GetClientRect(WindowHandle window, Rect* rect) {
+  fake::FakeWindow* w = fake::Find(window);
+  if (!w) return false;
+  *rect = Rect{0, 0, w->clientWidth, w->clientHeight};
   return true;
 }
 

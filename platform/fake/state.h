@@ -23,6 +23,10 @@ platform::Handle NewHandle(void (*onClose)(platform::Handle));
 // Whether the handle names a window of the fake (IsWindow).
 bool WindowExists(platform::WindowHandle window);
 
+// For BeginPaint: clears the window's invalid area and tells whether an
+// erase was requested with it; false when no such window exists.
+bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_STATE_H_

@@ -1,0 +1,12 @@
+#ifndef INSTALL_INSTALL_SEQUENCE_H_
+#define INSTALL_INSTALL_SEQUENCE_H_
+
+// The whole install or update, on the worker thread: the two runtimes, the
+// install folder, the two downloads, then shortcut, updater copy, weekly task
+// and Add/Remove Programs entry. True when it reached "Installation
+// complete!"; false after a fatal failure (its box already shown and
+// closed) or a cancel seen at one of the checks between steps. Nothing is
+// rolled back, except the loader file when the application download fails.
+bool RunInstall();
+
+#endif  // INSTALL_INSTALL_SEQUENCE_H_

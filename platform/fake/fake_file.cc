@@ -198,6 +198,10 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
       SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
     }
+    if (writes && fake::IsRunningImage(key)) {
+      SetLastError(kErrorSharingViolation);
+      return kInvalidHandleValue;
+    }
     // Replacing a hidden or system file requires asking for those attributes.
     uint32_t guarded = node->attributes & (kFileAttributeHidden | kFileAttributeSystem);
     if (disposition == kCreateAlways && (guarded & ~attributes)) {
@@ -263,6 +267,7 @@ bool DeleteFileW(const std::wstring& path) {
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
   if (node->IsDirectory() || (node->attributes & kFileAttributeReadonly)) return Fail(kErrorAccessDenied);
+  if (fake::IsRunningImage(key)) return Fail(kErrorAccessDenied);
   if (!fake::DeleteAllowed(key)) return Fail(kErrorSharingViolation);
   fake::g_nodes.erase(key);
   return true;

@@ -20,6 +20,10 @@ std::wstring PathKey(const std::wstring& path);
 // A new kernel handle; CloseHandle on it calls onClose once, then forgets it.
 platform::Handle NewHandle(void (*onClose)(platform::Handle));
 
+// Whether a process of the fake runs from the file with this PathKey (the
+// running program included): such a file cannot be deleted or written.
+bool IsRunningImage(const std::wstring& key);
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_STATE_H_

@@ -81,7 +81,7 @@ void Create(const std::wstring& path) {
 }
 
 RegKey NewKeyHandle(const std::wstring& path, uint32_t access) {
-  uint64_t id = IsRoot(path) ? 0 : g_keys[path].id;
+  uint64_t id = g_keys[path].id;
   uintptr_t value = g_nextHandle;
   g_nextHandle += 4;
   g_openKeys[value] = OpenKey{path, id, access};
@@ -118,6 +118,9 @@ void ResetRegistry() {
   g_keys.clear();
   g_openKeys.clear();
   g_denied.clear();
+  // The roots hold values too; they only cannot be deleted.
+  g_keys[L"HKLM"] = Key{g_nextKeyId++, {}};
+  g_keys[L"HKCU"] = Key{g_nextKeyId++, {}};
   Create(L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL");
   Create(L"HKCU\\SOFTWARE");
 }

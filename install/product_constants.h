@@ -54,6 +54,9 @@ inline constexpr wchar_t kWebView2VersionValue[] = L"pv";
 // ---- User interface ----
 inline constexpr wchar_t kUiFontFace[] = L"Segoe UI";
 
+// ---- Vendor web site (Add/Remove Programs links; host name only) ----
+inline constexpr wchar_t kVendorWebHost[] = L"www.maretto.example";
+
 // The install folder, one backslash (unless the folder already ends in
 // one), and the file name as given.
 std::wstring GetInstallPath(const std::wstring& fileName);

@@ -69,6 +69,22 @@ bool RemoveDirectoryW(const std::wstring& path);
 // on failure.
 std::wstring GetTempPathW();
 
+// GetTempFileNameW(folder, prefix, unique, buffer of MAX_PATH characters).
+// With unique 0 it picks an unused number, creates an empty file
+// "<folder>\<up to 3 prefix characters><number in hex>.tmp" and returns the
+// number; *tempFileName is that path. 0 on failure, with the last error:
+// 111 folder text longer than MAX_PATH - 14 characters (checked first),
+// 267 no such folder (or a file), 5 no right to create files there.
+uint32_t GetTempFileNameW(const std::wstring& pathName, const std::wstring& prefix,
+                          uint32_t unique, std::wstring* tempFileName);
+
+// CopyFileW(existing, new, failIfExists): copies the bytes and attributes.
+// 2/3 missing source, 80 target exists and failIfExists, 5 target read-only
+// or a folder, 32 source or target held open without the needed sharing
+// (a file copied onto itself included).
+bool CopyFileW(const std::wstring& existingFileName, const std::wstring& newFileName,
+               bool failIfExists);
+
 }  // namespace platform
 
 #endif  // PLATFORM_FILE_H_

@@ -40,6 +40,14 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+constexpr uint32_t kErrorBufferOverflow = 111;
+constexpr uint32_t kErrorMoreData = 234;
+constexpr uint32_t kErrorKeyDeleted = 1018;
+constexpr uint32_t kErrorNoAssociation = 1155;
+constexpr uint32_t kErrorCancelled = 1223;
+constexpr uint32_t kErrorInvalidAcl = 1336;
+constexpr uint32_t kErrorProductVersion = 1638;
+constexpr uint32_t kErrorSuccessRebootRequired = 3010;
 
 // WinHTTP's own error numbers.
 constexpr uint32_t kErrorWinHttpTimeout = 12002;

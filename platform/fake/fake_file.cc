@@ -205,6 +205,10 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
       SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
     }
+    if (writes && fake::IsRunningImage(key)) {
+      SetLastError(kErrorSharingViolation);
+      return kInvalidHandleValue;
+    }
     // Replacing a hidden or system file requires asking for those attributes;
     // TRUNCATE_EXISTING (FILE_OVERWRITE) replaces as CREATE_ALWAYS does.
     uint32_t guarded = node->attributes & (kFileAttributeHidden | kFileAttributeSystem);
@@ -276,6 +280,7 @@ bool DeleteFileW(const std::wstring& path) {
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
   if (node->IsDirectory() || (node->attributes & kFileAttributeReadonly)) return Fail(kErrorAccessDenied);
+  if (fake::IsRunningImage(key)) return Fail(kErrorAccessDenied);
   if (!fake::DeleteAllowed(key)) return Fail(kErrorSharingViolation);
   fake::g_nodes.erase(key);
   return true;

@@ -27,6 +27,10 @@ bool WindowExists(platform::WindowHandle window);
 // erase was requested with it; false when no such window exists.
 bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
 
+// Whether a process of the fake runs from the file with this PathKey (the
+// running program included): such a file cannot be deleted or written.
+bool IsRunningImage(const std::wstring& key);
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_STATE_H_

@@ -49,3 +49,26 @@ std::wstring GetTempPathW() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+uint32_t GetTempFileNameW(const std::wstring& pathName, const std::wstring& prefix,
+                          uint32_t unique, std::wstring* tempFileName) {
+  // Windows refuses a longer folder text; Wine does not and would write past
+  // the buffer.
+  if (pathName.size() > MAX_PATH - 14) {
+    ::SetLastError(ERROR_BUFFER_OVERFLOW);
+    return 0;
+  }
+  wchar_t buffer[MAX_PATH] = {};
+  UINT n = ::GetTempFileNameW(pathName.c_str(), prefix.c_str(), unique, buffer);
+  if (n != 0) *tempFileName = buffer;
+  return n;
+}
+
+bool CopyFileW(const std::wstring& existingFileName, const std::wstring& newFileName,
+               bool failIfExists) {
+  return ::CopyFileW(existingFileName.c_str(), newFileName.c_str(), failIfExists) != FALSE;
+}
+
+}  // namespace platform

@@ -57,6 +57,9 @@ constexpr uint32_t kErrorWinHttpInvalidServerResponse = 12152;
 constexpr uint32_t kErrorWinHttpRedirectFailed = 12156;
 constexpr uint32_t kErrorWinHttpSecureFailure = 12175;
 
+// More system error codes.
+constexpr uint32_t kErrorCantResolveFilename = 1921;
+
 // The calling thread's last error, as GetLastError/SetLastError.
 uint32_t GetLastError();
 void SetLastError(uint32_t code);

@@ -107,6 +107,30 @@ void OnPaint(std::function<void(platform::WindowHandle)> handler);
 // Narrow/wide helpers for assertions.
 std::string ToUtf8(const std::wstring& text);
 
+// ---- File system: links, searches, deferred moves ----
+// Adds a directory junction at `link` (FILE_ATTRIBUTE_DIRECTORY |
+// FILE_ATTRIBUTE_REPARSE_POINT) to the folder `target`, creating the link's
+// missing parents. Paths through the link reach the target, as on Windows;
+// DeleteFileW on the link fails with 5; RemoveDirectoryW removes the link
+// only. The target need not exist (a dangling link).
+void AddJunction(const std::wstring& link, const std::wstring& target);
+// Every FindFirstFileW in the folder fails with the code, like a folder
+// whose ACL denies listing; other operations on it are unaffected.
+void FailSearch(const std::wstring& folder, uint32_t code);
+enum class FindCall { kFirst, kNext, kClose };
+// Called at the end of each FindFirstFileW, FindNextFileW and FindClose
+// with the search's pattern: lets a test change the tree while a walk runs.
+// A search lists the entries its folder held at FindFirstFileW.
+void OnFindCall(std::function<void(FindCall, const std::wstring& pattern)> hook);
+int OpenFindHandleCount();
+// MoveFileExW calls with MOVEFILE_DELAY_UNTIL_REBOOT, in order; an empty
+// `to` is a deletion at the next start.
+struct PendingMove {
+  std::wstring from;
+  std::wstring to;
+};
+const std::vector<PendingMove>& PendingMoves();
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_FAKE_H_

@@ -17,6 +17,8 @@
 
 #include "platform/registry.h"
 #include "platform/time.h"
+
+#include "platform/firewall.h"
 #include "platform/types.h"
 
 namespace fake {
@@ -359,6 +361,85 @@ void FailNextGetTempFileName(uint32_t code);
 
 // Narrow/wide helpers for assertions.
 std::string ToUtf8(const std::wstring& text);
+
+// ---- File system: links, searches, deferred moves ----
+// Adds a directory junction at `link` (FILE_ATTRIBUTE_DIRECTORY |
+// FILE_ATTRIBUTE_REPARSE_POINT) to the folder `target`, creating the link's
+// missing parents. Paths through the link reach the target, as on Windows;
+// DeleteFileW on the link fails with 5; RemoveDirectoryW removes the link
+// only. The target need not exist (a dangling link).
+void AddJunction(const std::wstring& link, const std::wstring& target);
+// Every FindFirstFileW in the folder fails with the code, like a folder
+// whose ACL denies listing; other operations on it are unaffected.
+void FailSearch(const std::wstring& folder, uint32_t code);
+enum class FindCall { kFirst, kNext, kClose };
+// Called at the end of each FindFirstFileW, FindNextFileW and FindClose
+// with the search's pattern: lets a test change the tree while a walk runs.
+// A search lists the entries its folder held at FindFirstFileW.
+void OnFindCall(std::function<void(FindCall, const std::wstring& pattern)> hook);
+int OpenFindHandleCount();
+// MoveFileExW calls with MOVEFILE_DELAY_UNTIL_REBOOT, in order; an empty
+// `to` is a deletion at the next start.
+struct PendingMove {
+  std::wstring from;
+  std::wstring to;
+};
+const std::vector<PendingMove>& PendingMoves();
+
+// ---- Filtering engine ----
+// The local base filtering engine: providers, sublayers and filters. It
+// enforces what the real engine does for deletions (FWP_E_*_NOT_FOUND,
+// FWP_E_IN_USE while something refers to the object), holds a transaction
+// per session (commit applies, abort or close without commit rolls back),
+// and answers a filter enumeration from the filters present when the handle
+// was created, in the order they were added, honouring only the template's
+// provider key.
+void AddFwpmProvider(const platform::Guid& key);
+void AddFwpmSublayer(const platform::Guid& key, std::optional<platform::Guid> providerKey);
+void AddFwpmFilter(uint64_t id, std::optional<platform::Guid> providerKey,
+                   const platform::Guid& sublayerKey);
+// Another program deletes a filter (outside any session of ours).
+void RemoveFwpmFilter(uint64_t id);
+// Ids of the filters present, ascending.
+std::vector<uint64_t> FwpmFilterIds();
+bool FwpmProviderExists(const platform::Guid& key);
+bool FwpmSublayerExists(const platform::Guid& key);
+// At most this many filters per FwpmFilterEnum0 page, whatever was asked.
+void SetFwpmPageLimit(uint32_t limit);
+
+enum class FwpmCall {
+  kEngineOpen,
+  kEngineClose,
+  kTransactionBegin,
+  kTransactionCommit,
+  kTransactionAbort,
+  kCreateEnumHandle,
+  kEnum,
+  kDestroyEnumHandle,
+  kDeleteFilter,
+  kDeleteSublayer,
+  kDeleteProvider,
+};
+// Call number `nth` (0-based, counted from now) of that kind fails with the
+// status and changes nothing.
+void FailFwpmCall(FwpmCall call, uint32_t status, int nth = 0);
+// Called at the start of each management call, before it answers.
+void OnFwpmCall(std::function<void(FwpmCall)> hook);
+
+// What the logic asked of the engine: every call in order as text, e.g.
+// "FwpmEngineOpen0 -> 0", "FwpmFilterEnum0(100) -> 0, 50 returned",
+// "FwpmFilterDeleteById0(68042) -> 2150760451".
+const std::vector<std::string>& FwpmCallLog();
+// The arguments of the last FwpmEngineOpen0 and FwpmFilterCreateEnumHandle0.
+struct FwpmSessionRecord {
+  uint32_t authnService = 0;
+  std::wstring displayName;
+};
+std::optional<FwpmSessionRecord> LastFwpmSession();
+std::optional<platform::FwpmFilterEnumTemplate0> LastFwpmEnumTemplate();
+// Sessions and enumeration handles still open, pages not yet freed.
+int OpenFwpmHandleCount();
+int UnfreedFwpmPageCount();
 
 }  // namespace fake
 

@@ -48,6 +48,31 @@ std::wstring GetTempPathW() {
   return std::wstring(buffer, n);
 }
 
+static void CopyFindData(const WIN32_FIND_DATAW& from, FindData* to) {
+  to->fileAttributes = from.dwFileAttributes;
+  to->fileName = from.cFileName;
+}
+
+Handle FindFirstFileW(const std::wstring& pattern, FindData* data) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW(pattern.c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) CopyFindData(found, data);
+  return find;
+}
+
+bool FindNextFileW(Handle find, FindData* data) {
+  WIN32_FIND_DATAW found;
+  if (!::FindNextFileW(find, &found)) return false;
+  CopyFindData(found, data);
+  return true;
+}
+
+bool FindClose(Handle find) { return ::FindClose(find) != FALSE; }
+
+bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flags) {
+  return ::MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags) != FALSE;
+}
+
 }  // namespace platform
 
 namespace platform {

@@ -20,6 +20,7 @@
 
 #include "platform/file.h"
 #include "platform/types.h"
+#include "tests/contract/on_wine.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -41,17 +42,7 @@ constexpr uint32_t kReadonly = platform::kFileAttributeReadonly;
 constexpr uint32_t kHidden = platform::kFileAttributeHidden;
 constexpr uint32_t kReparse = platform::kFileAttributeReparsePoint;
 
-// Wine exports wine_get_version from its ntdll; Windows does not.
-bool DetectWine() {
-#ifdef _WIN32
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
-const bool kRunningUnderWine = DetectWine();
+const bool kRunningUnderWine = RunningOnWine();
 
 std::string Show(const std::wstring& text) { return ::testing::PrintToString(text); }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/types.h"
+
 // ---- Product identity ----
 inline constexpr wchar_t kProductName[] = L"Tessaline";
 inline constexpr wchar_t kProductVersion[] = L"1.0.0";
@@ -54,6 +56,9 @@ inline constexpr wchar_t kWebView2VersionValue[] = L"pv";
 // ---- User interface ----
 inline constexpr wchar_t kUiFontFace[] = L"Segoe UI";
 
+// ---- Vendor web site (Add/Remove Programs links; host name only) ----
+inline constexpr wchar_t kVendorWebHost[] = L"www.maretto.example";
+
 // The install folder, one backslash (unless the folder already ends in
 // one), and the file name as given.
 std::wstring GetInstallPath(const std::wstring& fileName);
@@ -64,5 +69,14 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& fileName);
 
 // True when anything (file or folder) exists at GetInstallPath(kAppExeName).
 bool IsApplicationInstalled();
+
+// ---- Filtering platform objects (removed on uninstall) ----
+// {8A7B6C5D-4E3F-2A1B-9C8D-7E6F5A4B3C2D}: the provider; its filters are the
+// product's.
+inline constexpr platform::Guid kFirewallProviderKey = {
+    0x8A7B6C5D, 0x4E3F, 0x2A1B, {0x9C, 0x8D, 0x7E, 0x6F, 0x5A, 0x4B, 0x3C, 0x2D}};
+// {9B8C7D6E-5F4A-3B2C-AD9E-8F7A6B5C4D3E}: the sublayer.
+inline constexpr platform::Guid kFirewallSublayerKey = {
+    0x9B8C7D6E, 0x5F4A, 0x3B2C, {0xAD, 0x9E, 0x8F, 0x7A, 0x6B, 0x5C, 0x4D, 0x3E}};
 
 #endif  // INSTALL_PRODUCT_CONSTANTS_H_

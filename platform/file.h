@@ -69,6 +69,65 @@ bool RemoveDirectoryW(const std::wstring& path);
 // on failure.
 std::wstring GetTempPathW();
 
+// GetTempFileNameW(folder, prefix, unique, buffer of MAX_PATH characters).
+// With unique 0 it picks an unused number, creates an empty file
+// "<folder>\<up to 3 prefix characters><number in hex>.tmp" and returns the
+// number; *tempFileName is that path. 0 on failure, with the last error:
+// 111 folder text longer than MAX_PATH - 14 characters (checked first),
+// 267 no such folder (or a file), 5 no right to create files there.
+uint32_t GetTempFileNameW(const std::wstring& pathName, const std::wstring& prefix,
+                          uint32_t unique, std::wstring* tempFileName);
+
+// CopyFileW(existing, new, failIfExists): copies the bytes and attributes.
+// 2/3 missing source, 80 target exists and failIfExists, 5 target read-only
+// or a folder, 32 source or target held open without the needed sharing
+// (a file copied onto itself included).
+bool CopyFileW(const std::wstring& existingFileName, const std::wstring& newFileName,
+               bool failIfExists);
+// ---- Directory enumeration ----
+
+// The two fields of WIN32_FIND_DATAW that the program reads.
+struct FindData {
+  uint32_t fileAttributes;
+  std::wstring fileName;
+};
+
+// FindFirstFileW(pattern, &data). The pattern is a folder, a backslash and
+// a mask ("folder\*"). Returns a search handle with the first entry in *data,
+// or kInvalidHandleValue with the last error: 3 the folder is missing, 2 no
+// entry matches, 267 the folder is a file, 5 listing is denied. The entries
+// of any folder but a drive's root begin with "." and ".."; the order of the
+// others is the file system's. A link to a folder (junction, directory
+// symbolic link) is reported with FILE_ATTRIBUTE_DIRECTORY and
+// FILE_ATTRIBUTE_REPARSE_POINT; a search through it lists its target.
+// *data is written only on success.
+Handle FindFirstFileW(const std::wstring& pattern, FindData* data);
+
+// FindNextFileW: the next entry in *data, or false with 18 at the end (6 for
+// a handle that is not an open search).
+bool FindNextFileW(Handle find, FindData* data);
+
+// FindClose: ends a search; false with 6 for a handle that is not an open
+// search. Search handles are closed with this, never with CloseHandle.
+bool FindClose(Handle find);
+
+// ---- Moving ----
+
+constexpr uint32_t kMovefileReplaceExisting = 0x1;
+constexpr uint32_t kMovefileCopyAllowed = 0x2;
+constexpr uint32_t kMovefileDelayUntilReboot = 0x4;
+constexpr uint32_t kMovefileWriteThrough = 0x8;
+
+// MoveFileExW(from, to, flags); an empty `to` passes NULL (with
+// MOVEFILE_DELAY_UNTIL_REBOOT: delete `from` at the next start). Renames a
+// file or a folder with its content; open handles follow the file. Fails
+// with 2 or 3 for a missing source or 3 for a missing target folder, 183 when
+// `to` exists without MOVEFILE_REPLACE_EXISTING, 5 when replacing a folder,
+// a read-only file or a file that is open, 32 when the source is open
+// without FILE_SHARE_DELETE. MOVEFILE_DELAY_UNTIL_REBOOT only records the
+// operation for the next start (administrators only) and moves nothing now.
+bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flags);
+
 }  // namespace platform
 
 #endif  // PLATFORM_FILE_H_

@@ -40,6 +40,14 @@ constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+constexpr uint32_t kErrorBufferOverflow = 111;
+constexpr uint32_t kErrorMoreData = 234;
+constexpr uint32_t kErrorKeyDeleted = 1018;
+constexpr uint32_t kErrorNoAssociation = 1155;
+constexpr uint32_t kErrorCancelled = 1223;
+constexpr uint32_t kErrorInvalidAcl = 1336;
+constexpr uint32_t kErrorProductVersion = 1638;
+constexpr uint32_t kErrorSuccessRebootRequired = 3010;
 
 // WinHTTP's own error numbers.
 constexpr uint32_t kErrorWinHttpTimeout = 12002;
@@ -77,6 +85,37 @@ constexpr HResult kRegDbEClassNotReg = static_cast<HResult>(0x80040154);
 constexpr HResult HResultFromWin32(uint32_t code) {
   return code == 0 ? kSOk : static_cast<HResult>((code & 0xFFFF) | 0x80070000u);
 }
+
+// More system error codes.
+constexpr uint32_t kErrorCantResolveFilename = 1921;
+
+// Status of the filtering platform's management calls (0 is success): RPC
+// failures such as RPC_S_CANNOT_SUPPORT, and the FWP_E_* values.
+constexpr uint32_t kRpcSCannotSupport = 1764;
+constexpr uint32_t kFwpEFilterNotFound = 0x80320003;
+constexpr uint32_t kFwpEProviderNotFound = 0x80320005;
+constexpr uint32_t kFwpESublayerNotFound = 0x80320007;
+constexpr uint32_t kFwpEInUse = 0x8032000A;
+constexpr uint32_t kFwpENoTxnInProgress = 0x8032000D;
+constexpr uint32_t kFwpETxnInProgress = 0x8032000E;
+constexpr uint32_t kFwpEInvalidEnumerator = 0x8032001D;
+
+// A GUID as Windows lays it out in memory (16 bytes).
+struct Guid {
+  uint32_t data1;
+  uint16_t data2;
+  uint16_t data3;
+  uint8_t data4[8];
+};
+
+inline bool operator==(const Guid& a, const Guid& b) {
+  if (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3) return false;
+  for (int i = 0; i < 8; ++i) {
+    if (a.data4[i] != b.data4[i]) return false;
+  }
+  return true;
+}
+inline bool operator!=(const Guid& a, const Guid& b) { return !(a == b); }
 
 // The calling thread's last error, as GetLastError/SetLastError.
 uint32_t GetLastError();

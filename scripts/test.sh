@@ -65,6 +65,8 @@ run_layer contract-wine scripts/wine-contract.sh
 run_layer net-wine scripts/net-test.sh
 run_layer shortcut-wine scripts/wine-shortcut.sh
 run_layer render-wine scripts/wine-render.sh
+run_layer registration-wine scripts/wine-registration.sh
+run_layer uninstall-wine scripts/wine-uninstall.sh
 
 echo
 echo "=== summary"

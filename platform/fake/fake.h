@@ -14,6 +14,11 @@
 #include "platform/shell.h"
 
 #include "platform/draw.h"
+
+#include "platform/registry.h"
+#include "platform/time.h"
+
+#include "platform/firewall.h"
 #include "platform/thread.h"
 #include "platform/types.h"
 #include "platform/ui.h"
@@ -255,6 +260,107 @@ void AddIconResource(int id);
 // Icons loaded and not destroyed.
 int LiveIconCount();
 
+// ---- Registry ----
+// Roots are platform::kHkeyLocalMachine and platform::kHkeyCurrentUser; key
+// paths are compared case-insensitively, "WOW6432Node" paths are plain
+// paths. A new machine has HKLM\SOFTWARE with the Uninstall key and
+// HKCU\SOFTWARE, nothing else.
+struct RegistryValue {
+  std::wstring name;
+  uint32_t type = 0;
+  std::string data;  // the raw bytes
+  bool operator==(const RegistryValue& other) const {
+    return name == other.name && type == other.type && data == other.data;
+  }
+};
+// Writes a value as another program would, creating the keys on the way.
+void SetRegistryValue(platform::RegKey root, const std::wstring& keyPath,
+                      const std::wstring& name, uint32_t type, const std::string& data);
+void AddRegistryKey(platform::RegKey root, const std::wstring& keyPath);
+bool RegistryKeyExists(platform::RegKey root, const std::wstring& keyPath);
+// The key's values in the order they were first written; empty when the key
+// is missing.
+std::vector<RegistryValue> RegistryValues(platform::RegKey root, const std::wstring& keyPath);
+// From now on the key and everything below it refuse write access, creation
+// and deletion with 5, as an access list that does not grant them would.
+void DenyRegistryWrites(platform::RegKey root, const std::wstring& keyPath);
+int OpenRegistryKeyCount();
+// REG_SZ data as Windows stores it: UTF-16LE with the terminating zero.
+std::string RegSz(const std::wstring& text);
+// REG_DWORD data: 4 bytes, little-endian.
+std::string RegDword(uint32_t value);
+
+// ---- Processes and the clock ----
+// How a started program behaves. Unscripted programs exit with 0 at once.
+struct ProcessScript {
+  uint32_t exitCode = 0;
+  uint32_t runsForMs = 0;        // fake time from the start to the exit
+  bool neverExits = false;       // runs until TerminateProcess
+  uint32_t startError = 0;       // the start fails with this code
+  bool noProcessHandle = false;  // ShellExecuteExW starts it but returns no handle
+};
+// program is a full path or a pattern in which * and ? match any characters
+// (backslashes included), compared case-insensitively; the script set last
+// wins. A program must exist in the file system to start (2/3 otherwise), and
+// ShellExecuteExW opens only ".exe" files (1155 for any other type). While a
+// process runs, its file cannot be deleted (5) or opened for writing (32).
+void SetProcessScript(const std::wstring& program, const ProcessScript& script);
+
+enum class StartApi { kShellExecuteExW, kCreateProcessW };
+// One start attempt, with every argument the logic passed.
+struct ProcessStart {
+  StartApi api = StartApi::kShellExecuteExW;
+  std::wstring program;  // ShellExecuteExW's file, CreateProcessW's application
+  // ShellExecuteExW
+  uint32_t mask = 0;
+  std::wstring verb;
+  std::wstring parameters;
+  int32_t show = -1;
+  // CreateProcessW
+  std::wstring commandLine;  // the buffer's text up to its terminator
+  uint32_t creationFlags = 0;
+  uint32_t startupFlags = 0;
+  uint16_t showWindow = 0xFFFF;
+  bool started = false;
+};
+const std::vector<ProcessStart>& ProcessStarts();
+// Called while a started process runs, before the starting call returns.
+void OnProcessStart(std::function<void(const ProcessStart&)> hook);
+
+// What became of each started process, in start order.
+struct ProcessOutcome {
+  std::wstring program;
+  bool running = false;
+  bool terminated = false;  // ended by TerminateProcess
+  uint32_t exitCode = 0;    // valid once it has ended
+};
+std::vector<ProcessOutcome> ProcessOutcomes();
+// Open process and thread handles (leak checks).
+int OpenProcessHandleCount();
+
+// The fake clock in milliseconds since Reset: Sleep and waits move it on at
+// once, so no test waits for real. A terminated process ends 50 ms later.
+uint64_t ClockMs();
+// The date and time GetLocalTime reports (default Saturday 7 March 2026,
+// 10:00:00.000); it does not move with the clock.
+void SetLocalTime(const platform::SystemTime& time);
+// The running program's path as GetModuleFileNameW reports it (default
+// C:\Users\User\Downloads\TessalineSetup.exe); the file itself is added by
+// the test. It counts as a running image.
+void SetModuleFileName(const std::wstring& path);
+
+// ---- Security and temporary names ----
+// The SDDL text of the access list a folder was created with, or nullopt
+// for a folder made without one (or not there).
+std::optional<std::wstring> FolderSecurity(const std::wstring& path);
+// Descriptors handed out by ConvertStringSecurityDescriptor... and not yet
+// given to LocalFree.
+int LiveSecurityDescriptorCount();
+// From now on BCryptGenRandom fails with the status.
+void FailRandom(uint32_t status);
+// The next GetTempFileNameW fails with the code and creates nothing.
+void FailNextGetTempFileName(uint32_t code);
+
 // ---- Window manager, message queue and threads ----
 // Windows made by CreateWindowExW run their class's procedure; the UI
 // thread (the test's own) has one queue of posted messages. GetMessageW
@@ -371,6 +477,85 @@ int OpenThreadHandleCount();
 
 // Narrow/wide helpers for assertions.
 std::string ToUtf8(const std::wstring& text);
+
+// ---- File system: links, searches, deferred moves ----
+// Adds a directory junction at `link` (FILE_ATTRIBUTE_DIRECTORY |
+// FILE_ATTRIBUTE_REPARSE_POINT) to the folder `target`, creating the link's
+// missing parents. Paths through the link reach the target, as on Windows;
+// DeleteFileW on the link fails with 5; RemoveDirectoryW removes the link
+// only. The target need not exist (a dangling link).
+void AddJunction(const std::wstring& link, const std::wstring& target);
+// Every FindFirstFileW in the folder fails with the code, like a folder
+// whose ACL denies listing; other operations on it are unaffected.
+void FailSearch(const std::wstring& folder, uint32_t code);
+enum class FindCall { kFirst, kNext, kClose };
+// Called at the end of each FindFirstFileW, FindNextFileW and FindClose
+// with the search's pattern: lets a test change the tree while a walk runs.
+// A search lists the entries its folder held at FindFirstFileW.
+void OnFindCall(std::function<void(FindCall, const std::wstring& pattern)> hook);
+int OpenFindHandleCount();
+// MoveFileExW calls with MOVEFILE_DELAY_UNTIL_REBOOT, in order; an empty
+// `to` is a deletion at the next start.
+struct PendingMove {
+  std::wstring from;
+  std::wstring to;
+};
+const std::vector<PendingMove>& PendingMoves();
+
+// ---- Filtering engine ----
+// The local base filtering engine: providers, sublayers and filters. It
+// enforces what the real engine does for deletions (FWP_E_*_NOT_FOUND,
+// FWP_E_IN_USE while something refers to the object), holds a transaction
+// per session (commit applies, abort or close without commit rolls back),
+// and answers a filter enumeration from the filters present when the handle
+// was created, in the order they were added, honouring only the template's
+// provider key.
+void AddFwpmProvider(const platform::Guid& key);
+void AddFwpmSublayer(const platform::Guid& key, std::optional<platform::Guid> providerKey);
+void AddFwpmFilter(uint64_t id, std::optional<platform::Guid> providerKey,
+                   const platform::Guid& sublayerKey);
+// Another program deletes a filter (outside any session of ours).
+void RemoveFwpmFilter(uint64_t id);
+// Ids of the filters present, ascending.
+std::vector<uint64_t> FwpmFilterIds();
+bool FwpmProviderExists(const platform::Guid& key);
+bool FwpmSublayerExists(const platform::Guid& key);
+// At most this many filters per FwpmFilterEnum0 page, whatever was asked.
+void SetFwpmPageLimit(uint32_t limit);
+
+enum class FwpmCall {
+  kEngineOpen,
+  kEngineClose,
+  kTransactionBegin,
+  kTransactionCommit,
+  kTransactionAbort,
+  kCreateEnumHandle,
+  kEnum,
+  kDestroyEnumHandle,
+  kDeleteFilter,
+  kDeleteSublayer,
+  kDeleteProvider,
+};
+// Call number `nth` (0-based, counted from now) of that kind fails with the
+// status and changes nothing.
+void FailFwpmCall(FwpmCall call, uint32_t status, int nth = 0);
+// Called at the start of each management call, before it answers.
+void OnFwpmCall(std::function<void(FwpmCall)> hook);
+
+// What the logic asked of the engine: every call in order as text, e.g.
+// "FwpmEngineOpen0 -> 0", "FwpmFilterEnum0(100) -> 0, 50 returned",
+// "FwpmFilterDeleteById0(68042) -> 2150760451".
+const std::vector<std::string>& FwpmCallLog();
+// The arguments of the last FwpmEngineOpen0 and FwpmFilterCreateEnumHandle0.
+struct FwpmSessionRecord {
+  uint32_t authnService = 0;
+  std::wstring displayName;
+};
+std::optional<FwpmSessionRecord> LastFwpmSession();
+std::optional<platform::FwpmFilterEnumTemplate0> LastFwpmEnumTemplate();
+// Sessions and enumeration handles still open, pages not yet freed.
+int OpenFwpmHandleCount();
+int UnfreedFwpmPageCount();
 
 }  // namespace fake
 

@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
@@ -21,7 +22,9 @@ struct Node {
   std::string data;
   uint32_t writeError = 0;
   uint64_t writeLimit = 0;
+  std::wstring linkTarget;  // key of the folder a junction points to
   bool IsDirectory() const { return attributes & kFileAttributeDirectory; }
+  bool IsLink() const { return !linkTarget.empty(); }
 };
 
 struct OpenFile {
@@ -31,10 +34,25 @@ struct OpenFile {
   uint64_t position = 0;
 };
 
+struct Search {
+  std::wstring pattern;
+  std::vector<FindData> entries;  // as listed at FindFirstFileW
+  size_t next = 0;
+};
+
 std::map<std::wstring, Node> g_nodes;
 std::map<uintptr_t, OpenFile> g_open;
 // Folders in which the user may not create anything (PathKey).
 std::set<std::wstring> g_createDenied;
+
+std::map<uintptr_t, Search> g_searches;
+uintptr_t g_nextSearch = 0x7f000000;  // apart from kernel handles
+std::map<std::wstring, uint32_t> g_failedSearches;
+std::function<void(FindCall, const std::wstring&)> g_onFindCall;
+std::vector<PendingMove> g_pendingMoves;
+
+// Windows gives up after this many reparse points in one path.
+constexpr int kMaxLinkHops = 63;
 
 std::wstring ParentKey(const std::wstring& key) {
   size_t slash = key.rfind(L'\\');
@@ -44,6 +62,42 @@ std::wstring ParentKey(const std::wstring& key) {
 Node* Find(const std::wstring& key) {
   auto it = g_nodes.find(key);
   return it == g_nodes.end() ? nullptr : &it->second;
+}
+
+// The key of the object a path names once every junction on the way is
+// replaced by its target; the last component is replaced only when
+// followLast (operations on a link itself do not follow it). Empty when the
+// links loop.
+std::wstring Resolve(const std::wstring& key, bool followLast) {
+  std::wstring current = key;
+  int hops = 0;
+  size_t start = 0;
+  for (;;) {
+    size_t slash = current.find(L'\\', start);
+    bool last = slash == std::wstring::npos;
+    if (last && !followLast) return current;
+    Node* node = Find(current.substr(0, slash));
+    if (!node) return current;
+    if (node->IsLink()) {
+      if (++hops > kMaxLinkHops) return std::wstring();
+      current = node->linkTarget + (last ? std::wstring() : current.substr(slash));
+      start = 0;
+      continue;
+    }
+    if (last) return current;
+    start = slash + 1;
+  }
+}
+
+// The path shown for a new object at `key` named by `path`: its folder as
+// first created and the name as given now (so a name made through a
+// junction shows under the target).
+std::wstring DisplayPath(const std::wstring& key, const std::wstring& path) {
+  size_t slash = key.rfind(L'\\');
+  Node* parent = slash == std::wstring::npos ? nullptr : Find(key.substr(0, slash));
+  if (!parent) return path;
+  size_t nameStart = path.find_last_of(L"\\/");
+  return parent->path + L'\\' + (nameStart == std::wstring::npos ? path : path.substr(nameStart + 1));
 }
 
 bool ParentIsFolder(const std::wstring& key) {
@@ -112,6 +166,10 @@ void MakeFolders(const std::wstring& path) {
 void ResetFiles() {
   g_nodes.clear();
   g_open.clear();
+  g_searches.clear();
+  g_failedSearches.clear();
+  g_onFindCall = nullptr;
+  g_pendingMoves.clear();
   g_nodes[L"C:"] = Node{L"C:", kFileAttributeDirectory, {}, 0, 0};
   MakeFolders(L"C:\\Windows\\System32");
   MakeFolders(L"C:\\Program Files");
@@ -146,12 +204,12 @@ void AddDirectory(const std::wstring& path) { MakeFolders(path); }
 void DenyCreateIn(const std::wstring& folder) { g_createDenied.insert(PathKey(folder)); }
 
 std::optional<std::string> FileContent(const std::wstring& path) {
-  Node* node = Find(PathKey(path));
+  Node* node = Find(Resolve(PathKey(path), true));
   if (!node || node->IsDirectory()) return std::nullopt;
   return node->data;
 }
 
-bool Exists(const std::wstring& path) { return Find(PathKey(path)) != nullptr; }
+bool Exists(const std::wstring& path) { return Find(Resolve(PathKey(path), false)) != nullptr; }
 
 std::vector<std::wstring> ListTree(const std::wstring& folder) {
   std::wstring key = PathKey(folder);
@@ -178,6 +236,70 @@ void FailWritesTo(const std::wstring& path, uint32_t code, uint64_t afterBytes) 
 
 int OpenFileHandleCount() { return static_cast<int>(g_open.size()); }
 
+void AddJunction(const std::wstring& link, const std::wstring& target) {
+  MakeFolders(link.substr(0, link.find_last_of(L"\\/")));
+  Node node{link, kFileAttributeDirectory | kFileAttributeReparsePoint, {}, 0, 0};
+  node.linkTarget = PathKey(target);
+  g_nodes[PathKey(link)] = node;
+}
+
+void FailSearch(const std::wstring& folder, uint32_t code) {
+  g_failedSearches[PathKey(folder)] = code;
+}
+
+void OnFindCall(std::function<void(FindCall, const std::wstring&)> hook) {
+  g_onFindCall = std::move(hook);
+}
+
+int OpenFindHandleCount() { return static_cast<int>(g_searches.size()); }
+
+const std::vector<PendingMove>& PendingMoves() { return g_pendingMoves; }
+
+namespace {
+
+// Matches a search mask with '*' and '?' against a name, ignoring case;
+// "*.*" matches every name, as on Windows.
+bool MaskMatches(const std::wstring& mask, const std::wstring& name) {
+  if (mask == L"*.*") return true;
+  std::wstring m = PathKey(mask), n = PathKey(name);
+  size_t mi = 0, ni = 0, star = std::wstring::npos, mark = 0;
+  while (ni < n.size()) {
+    if (mi < m.size() && (m[mi] == L'?' || m[mi] == n[ni])) {
+      ++mi;
+      ++ni;
+    } else if (mi < m.size() && m[mi] == L'*') {
+      star = mi++;
+      mark = ni;
+    } else if (star != std::wstring::npos) {
+      mi = star + 1;
+      ni = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (mi < m.size() && m[mi] == L'*') ++mi;
+  return mi == m.size();
+}
+
+std::wstring LastComponent(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+void NotifyFind(FindCall call, const std::wstring& pattern) {
+  if (g_onFindCall) g_onFindCall(call, pattern);
+}
+
+// Whether a handle is open on the object or anything below it.
+bool OpenBelow(const std::wstring& key) {
+  for (const auto& [handle, open] : g_open) {
+    if (open.key == key || open.key.compare(0, key.size() + 1, key + L'\\') == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 }  // namespace fake
 
 namespace platform {
@@ -185,9 +307,18 @@ namespace platform {
 using fake::Fail;
 using fake::Find;
 
+// The resolved key of a path (see fake::Resolve); false with 1921 when the
+// links loop.
+static bool KeyOf(const std::wstring& path, bool followLast, std::wstring* key) {
+  *key = fake::Resolve(fake::PathKey(path), followLast);
+  if (key->empty()) return Fail(kErrorCantResolveFilename);
+  return true;
+}
+
 Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
                    uint32_t disposition, uint32_t attributes) {
-  std::wstring key = fake::PathKey(path);
+  std::wstring key;
+  if (!KeyOf(path, true, &key)) return kInvalidHandleValue;
   fake::Node* node = Find(key);
   if (!node && !fake::ParentIsFolder(key)) {
     SetLastError(kErrorPathNotFound);
@@ -203,6 +334,10 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
                   disposition == kTruncateExisting;
     if (node->IsDirectory() || (writes && (node->attributes & kFileAttributeReadonly))) {
       SetLastError(kErrorAccessDenied);
+      return kInvalidHandleValue;
+    }
+    if (writes && fake::IsRunningImage(key)) {
+      SetLastError(kErrorSharingViolation);
       return kInvalidHandleValue;
     }
     // Replacing a hidden or system file requires asking for those attributes;
@@ -229,7 +364,8 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
       SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
     }
-    fake::g_nodes[key] = fake::Node{path, fake::NewFileAttributes(attributes), {}, 0, 0};
+    fake::g_nodes[key] =
+        fake::Node{fake::DisplayPath(key, path), fake::NewFileAttributes(attributes), {}, 0, 0};
   }
   Handle handle = fake::NewHandle([](Handle closed) {
     fake::g_open.erase(reinterpret_cast<uintptr_t>(closed));
@@ -272,17 +408,20 @@ bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done) {
 }
 
 bool DeleteFileW(const std::wstring& path) {
-  std::wstring key = fake::PathKey(path);
+  std::wstring key;
+  if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
   if (node->IsDirectory() || (node->attributes & kFileAttributeReadonly)) return Fail(kErrorAccessDenied);
+  if (fake::IsRunningImage(key)) return Fail(kErrorAccessDenied);
   if (!fake::DeleteAllowed(key)) return Fail(kErrorSharingViolation);
   fake::g_nodes.erase(key);
   return true;
 }
 
 uint32_t GetFileAttributesW(const std::wstring& path) {
-  std::wstring key = fake::PathKey(path);
+  std::wstring key;
+  if (!KeyOf(path, false, &key)) return kInvalidFileAttributes;
   fake::Node* node = Find(key);
   if (!node) {
     SetLastError(fake::MissingError(key));
@@ -292,13 +431,15 @@ uint32_t GetFileAttributesW(const std::wstring& path) {
 }
 
 bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
-  std::wstring key = fake::PathKey(path);
+  std::wstring key;
+  if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
   uint32_t kept = attributes & (kFileAttributeReadonly | kFileAttributeHidden |
                                 kFileAttributeSystem | kFileAttributeArchive);
   if (node->IsDirectory()) {
-    node->attributes = kFileAttributeDirectory | kept;
+    node->attributes = kFileAttributeDirectory | kept |
+                       (node->attributes & kFileAttributeReparsePoint);
   } else {
     node->attributes = kept ? kept : kFileAttributeNormal;
   }
@@ -306,25 +447,163 @@ bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
 }
 
 bool CreateDirectoryW(const std::wstring& path) {
-  std::wstring key = fake::PathKey(path);
+  std::wstring key;
+  if (!KeyOf(path, false, &key)) return false;
   if (Find(key)) return Fail(kErrorAlreadyExists);
   if (!fake::ParentIsFolder(key)) return Fail(kErrorPathNotFound);
   if (fake::g_createDenied.count(fake::ParentKey(key))) return Fail(kErrorAccessDenied);
-  fake::g_nodes[key] = fake::Node{path, kFileAttributeDirectory, {}, 0, 0};
+  fake::g_nodes[key] = fake::Node{fake::DisplayPath(key, path), kFileAttributeDirectory, {}, 0, 0};
   return true;
 }
 
 bool RemoveDirectoryW(const std::wstring& path) {
-  std::wstring key = fake::PathKey(path);
+  std::wstring key;
+  if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
   if (!node->IsDirectory()) return Fail(kErrorDirectory);
   if (fake::ParentKey(key).empty()) return Fail(kErrorAccessDenied);
-  if (fake::HasChildren(key)) return Fail(kErrorDirNotEmpty);
+  // A link goes alone; what it points to stays.
+  if (!node->IsLink() && fake::HasChildren(key)) return Fail(kErrorDirNotEmpty);
   fake::g_nodes.erase(key);
   return true;
 }
 
 std::wstring GetTempPathW() { return fake::kTempFolder; }
+
+Handle FindFirstFileW(const std::wstring& pattern, FindData* data) {
+  size_t slash = pattern.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) {
+    SetLastError(kErrorPathNotFound);
+    return kInvalidHandleValue;
+  }
+  std::wstring folderKey;
+  if (!KeyOf(pattern.substr(0, slash), true, &folderKey)) return kInvalidHandleValue;
+  std::wstring mask = pattern.substr(slash + 1);
+  fake::Node* folder = Find(folderKey);
+  uint32_t error = kErrorSuccess;
+  if (!folder) {
+    error = kErrorPathNotFound;
+  } else if (!folder->IsDirectory()) {
+    error = kErrorDirectory;
+  } else {
+    auto denied = fake::g_failedSearches.find(folderKey);
+    if (denied == fake::g_failedSearches.end()) {
+      denied = fake::g_failedSearches.find(fake::PathKey(pattern.substr(0, slash)));
+    }
+    if (denied != fake::g_failedSearches.end()) error = denied->second;
+  }
+  if (error != kErrorSuccess) {
+    SetLastError(error);
+    return kInvalidHandleValue;
+  }
+
+  fake::Search search{pattern, {}, 0};
+  std::wstring parentKey = fake::ParentKey(folderKey);
+  if (!parentKey.empty()) {  // a drive's root has no "." and ".."
+    if (fake::MaskMatches(mask, L".")) search.entries.push_back({folder->attributes, L"."});
+    fake::Node* parent = Find(parentKey);
+    if (parent && fake::MaskMatches(mask, L"..")) {
+      search.entries.push_back({parent->attributes, L".."});
+    }
+  }
+  std::wstring prefix = folderKey + L'\\';
+  for (auto it = fake::g_nodes.lower_bound(prefix);
+       it != fake::g_nodes.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+    if (it->first.find(L'\\', prefix.size()) != std::wstring::npos) continue;  // deeper
+    std::wstring name = fake::LastComponent(it->second.path);
+    if (fake::MaskMatches(mask, name)) search.entries.push_back({it->second.attributes, name});
+  }
+  if (search.entries.empty()) {
+    SetLastError(kErrorFileNotFound);
+    return kInvalidHandleValue;
+  }
+  *data = search.entries[0];
+  search.next = 1;
+  uintptr_t value = fake::g_nextSearch;
+  fake::g_nextSearch += 8;
+  fake::g_searches[value] = std::move(search);
+  fake::NotifyFind(fake::FindCall::kFirst, pattern);
+  return reinterpret_cast<Handle>(value);
+}
+
+bool FindNextFileW(Handle find, FindData* data) {
+  auto it = fake::g_searches.find(reinterpret_cast<uintptr_t>(find));
+  if (it == fake::g_searches.end()) return Fail(kErrorInvalidHandle);
+  fake::Search& search = it->second;
+  std::wstring pattern = search.pattern;
+  bool found = search.next < search.entries.size();
+  if (found) *data = search.entries[search.next++];
+  fake::NotifyFind(fake::FindCall::kNext, pattern);
+  return found ? true : Fail(kErrorNoMoreFiles);
+}
+
+bool FindClose(Handle find) {
+  auto it = fake::g_searches.find(reinterpret_cast<uintptr_t>(find));
+  if (it == fake::g_searches.end()) return Fail(kErrorInvalidHandle);
+  std::wstring pattern = it->second.pattern;
+  fake::g_searches.erase(it);
+  fake::NotifyFind(fake::FindCall::kClose, pattern);
+  return true;
+}
+
+bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flags) {
+  bool delayed = flags & kMovefileDelayUntilReboot;
+  if ((delayed && (flags & kMovefileCopyAllowed)) || (to.empty() && !delayed)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  std::wstring fromKey;
+  if (!KeyOf(from, false, &fromKey)) return false;
+  fake::Node* source = Find(fromKey);
+  // Whether Windows checks the source of a deferred move is not pinned
+  // down; the stricter answer keeps the logic from relying on it.
+  if (!source) return Fail(fake::MissingError(fromKey));
+  if (delayed) {
+    fake::g_pendingMoves.push_back({from, to});
+    return true;
+  }
+  std::wstring toKey;
+  if (!KeyOf(to, false, &toKey)) return false;
+  if (toKey != fromKey) {
+    if (!fake::ParentIsFolder(toKey)) return Fail(kErrorPathNotFound);
+    if (toKey.compare(0, fromKey.size() + 1, fromKey + L'\\') == 0) {
+      return Fail(kErrorInvalidParameter);  // into itself
+    }
+    if (source->IsDirectory() ? fake::OpenBelow(fromKey) && !source->IsLink()
+                              : !fake::DeleteAllowed(fromKey)) {
+      return Fail(source->IsDirectory() ? kErrorAccessDenied : kErrorSharingViolation);
+    }
+    if (fake::Node* target = Find(toKey)) {
+      if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
+      if (target->IsDirectory() || source->IsDirectory() ||
+          (target->attributes & kFileAttributeReadonly) || fake::OpenBelow(toKey)) {
+        return Fail(kErrorAccessDenied);
+      }
+      fake::g_nodes.erase(toKey);
+    }
+  }
+  // Re-key the object and everything below it; the shown names follow.
+  std::wstring shown = fake::DisplayPath(toKey, to);
+  std::vector<std::pair<std::wstring, fake::Node>> moved;
+  std::wstring below = fromKey + L'\\';
+  for (auto it = fake::g_nodes.begin(); it != fake::g_nodes.end();) {
+    if (it->first == fromKey || it->first.compare(0, below.size(), below) == 0) {
+      std::wstring rest = it->first.substr(fromKey.size());
+      fake::Node node = it->second;
+      node.path = shown + node.path.substr(node.path.size() - rest.size());
+      moved.emplace_back(toKey + rest, std::move(node));
+      it = fake::g_nodes.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [key, node] : moved) fake::g_nodes[key] = std::move(node);
+  for (auto& [handle, open] : fake::g_open) {
+    if (open.key == fromKey || open.key.compare(0, below.size(), below) == 0) {
+      open.key = toKey + open.key.substr(fromKey.size());
+    }
+  }
+  return true;
+}
 
 }  // namespace platform

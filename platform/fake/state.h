@@ -27,6 +27,10 @@ bool WindowExists(platform::WindowHandle window);
 // erase was requested with it; false when no such window exists.
 bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
 
+// Whether a process of the fake runs from the file with this PathKey (the
+// running program included): such a file cannot be deleted or written.
+bool IsRunningImage(const std::wstring& key);
+
 // fake_window.cc, for the window manager: DestroyWindow's end of a window;
 // whether it has an invalid area; the test's OnPaint handler after a
 // WM_PAINT the message loop dispatched.

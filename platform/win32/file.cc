@@ -48,4 +48,52 @@ std::wstring GetTempPathW() {
   return std::wstring(buffer, n);
 }
 
+static void CopyFindData(const WIN32_FIND_DATAW& from, FindData* to) {
+  to->fileAttributes = from.dwFileAttributes;
+  to->fileName = from.cFileName;
+}
+
+Handle FindFirstFileW(const std::wstring& pattern, FindData* data) {
+  WIN32_FIND_DATAW found;
+  HANDLE find = ::FindFirstFileW(pattern.c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) CopyFindData(found, data);
+  return find;
+}
+
+bool FindNextFileW(Handle find, FindData* data) {
+  WIN32_FIND_DATAW found;
+  if (!::FindNextFileW(find, &found)) return false;
+  CopyFindData(found, data);
+  return true;
+}
+
+bool FindClose(Handle find) { return ::FindClose(find) != FALSE; }
+
+bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flags) {
+  return ::MoveFileExW(from.c_str(), to.empty() ? nullptr : to.c_str(), flags) != FALSE;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+uint32_t GetTempFileNameW(const std::wstring& pathName, const std::wstring& prefix,
+                          uint32_t unique, std::wstring* tempFileName) {
+  // Windows refuses a longer folder text; Wine does not and would write past
+  // the buffer.
+  if (pathName.size() > MAX_PATH - 14) {
+    ::SetLastError(ERROR_BUFFER_OVERFLOW);
+    return 0;
+  }
+  wchar_t buffer[MAX_PATH] = {};
+  UINT n = ::GetTempFileNameW(pathName.c_str(), prefix.c_str(), unique, buffer);
+  if (n != 0) *tempFileName = buffer;
+  return n;
+}
+
+bool CopyFileW(const std::wstring& existingFileName, const std::wstring& newFileName,
+               bool failIfExists) {
+  return ::CopyFileW(existingFileName.c_str(), newFileName.c_str(), failIfExists) != FALSE;
+}
+
 }  // namespace platform

@@ -22,6 +22,7 @@
 
 #include "platform/file.h"
 #include "platform/types.h"
+#include "tests/contract/on_wine.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -39,17 +40,7 @@ constexpr uint32_t kShareAll =
     platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
 constexpr uint32_t kReadWrite = platform::kGenericRead | platform::kGenericWrite;
 
-// Wine exports wine_get_version from its ntdll; Windows does not.
-bool DetectWine() {
-#ifdef _WIN32
-  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
-const bool kRunningUnderWine = DetectWine();
+const bool kRunningUnderWine = RunningOnWine();
 
 // Whether Wine runs as the Unix superuser. Wine maps Z: to the Unix root, so
 // the process's own /proc entry names its Unix user.

@@ -1,0 +1,133 @@
+// The fake's access lists and random numbers. A descriptor is the SDDL text
+// it was made from, checked for the shape of a DACL; a folder created with
+// one remembers that text.
+#include <map>
+#include <memory>
+#include <set>
+
+#include "platform/fake/fake.h"
+#include "platform/fake/state.h"
+#include "platform/file.h"
+#include "platform/security.h"
+
+namespace fake {
+namespace {
+
+using namespace platform;
+
+struct Descriptor {
+  std::wstring sddl;
+};
+
+std::set<Descriptor*> g_descriptors;
+std::map<std::wstring, std::wstring> g_folderSecurity;
+uint64_t g_randomState = 0;
+uint32_t g_randomFailure = 0;
+
+constexpr uint64_t kRandomSeed = 0x9E3779B97F4A7C15;
+
+void ResetSecurity() {
+  for (Descriptor* d : g_descriptors) delete d;
+  g_descriptors.clear();
+  g_folderSecurity.clear();
+  g_randomState = kRandomSeed;
+  g_randomFailure = 0;
+}
+
+ResetHook g_resetSecurity(ResetSecurity);
+const bool g_initialised = (ResetSecurity(), true);
+
+// One ACE "(type;flags;rights;object;inherited object;account)": six fields,
+// an allow or deny type, rights and an account present.
+bool ValidAce(const std::wstring& ace) {
+  std::vector<std::wstring> fields(1);
+  for (wchar_t c : ace) {
+    if (c == L';') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields.size() == 6 && (fields[0] == L"A" || fields[0] == L"D") && !fields[2].empty() &&
+         !fields[5].empty();
+}
+
+// "D:" with optional P/AI/AR flags and one or more ACEs, nothing else.
+bool ValidDacl(const std::wstring& sddl) {
+  if (sddl.compare(0, 2, L"D:") != 0) return false;
+  size_t i = 2;
+  while (i < sddl.size() && sddl[i] != L'(') {
+    if (sddl[i] != L'P' && sddl[i] != L'A' && sddl[i] != L'I' && sddl[i] != L'R') return false;
+    ++i;
+  }
+  if (i == sddl.size()) return false;
+  while (i < sddl.size()) {
+    if (sddl[i] != L'(') return false;
+    size_t close = sddl.find(L')', i);
+    if (close == std::wstring::npos || !ValidAce(sddl.substr(i + 1, close - i - 1))) return false;
+    i = close + 1;
+  }
+  return true;
+}
+
+// xorshift64*: a fixed sequence after each Reset, different on every call.
+uint8_t NextRandomByte() {
+  g_randomState ^= g_randomState >> 12;
+  g_randomState ^= g_randomState << 25;
+  g_randomState ^= g_randomState >> 27;
+  return static_cast<uint8_t>((g_randomState * 0x2545F4914F6CDD1D) >> 56);
+}
+
+}  // namespace
+
+std::optional<std::wstring> FolderSecurity(const std::wstring& path) {
+  auto it = g_folderSecurity.find(PathKey(path));
+  if (it == g_folderSecurity.end() || !Exists(path)) return std::nullopt;
+  return it->second;
+}
+
+int LiveSecurityDescriptorCount() { return static_cast<int>(g_descriptors.size()); }
+
+void FailRandom(uint32_t status) { g_randomFailure = status; }
+
+}  // namespace fake
+
+namespace platform {
+
+bool ConvertStringSecurityDescriptorToSecurityDescriptorW(const std::wstring& sddl,
+                                                          SecurityDescriptor* descriptor) {
+  *descriptor = nullptr;
+  if (!fake::ValidDacl(sddl)) {
+    SetLastError(kErrorInvalidAcl);
+    return false;
+  }
+  auto* made = new fake::Descriptor{sddl};
+  fake::g_descriptors.insert(made);
+  *descriptor = made;
+  return true;
+}
+
+void LocalFree(void* memory) {
+  auto* descriptor = static_cast<fake::Descriptor*>(memory);
+  if (fake::g_descriptors.erase(descriptor)) delete descriptor;
+}
+
+bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor) {
+  if (!CreateDirectoryW(path)) return false;
+  auto* made = static_cast<fake::Descriptor*>(descriptor);
+  if (made && fake::g_descriptors.count(made)) {
+    fake::g_folderSecurity[fake::PathKey(path)] = made->sddl;
+  } else {
+    fake::g_folderSecurity.erase(fake::PathKey(path));
+  }
+  return true;
+}
+
+uint32_t BCryptGenRandom(void* buffer, uint32_t size) {
+  if (fake::g_randomFailure) return fake::g_randomFailure;
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  for (uint32_t i = 0; i < size; ++i) bytes[i] = fake::NextRandomByte();
+  return 0;
+}
+
+}  // namespace platform

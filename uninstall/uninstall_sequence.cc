@@ -1,0 +1,155 @@
+#include "uninstall/uninstall_sequence.h"
+
+#include <cstdint>
+#include <string>
+
+#include "app/ui_state.h"
+#include "install/product_constants.h"
+#include "platform/dialog.h"
+#include "platform/file.h"
+#include "platform/process.h"
+#include "platform/trace.h"
+#include "registration/desktop_shortcut.h"
+#include "registration/uninstall_entry.h"
+#include "registration/update_task.h"
+#include "uninstall/firewall_cleanup.h"
+#include "uninstall/remove_tree.h"
+
+namespace {
+
+constexpr wchar_t kBullet[] = L"\u2022 ";
+constexpr uint32_t kMaxPath = 260;
+// MOVEFILE_REPLACE_EXISTING, MOVEFILE_DELAY_UNTIL_REBOOT.
+constexpr uint32_t kMoveReplaceExisting = 0x1;
+constexpr uint32_t kMoveDelayUntilReboot = 0x4;
+
+bool StopForCancel() {
+  if (!CancelRequested()) return false;
+  SetOperationInProgress(false);
+  return true;
+}
+
+wchar_t Upper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c; }
+
+// Whether `path` lies below `folder` (case-insensitive, as the file system).
+bool IsInside(const std::wstring& path, const std::wstring& folder) {
+  if (path.size() <= folder.size() + 1 || path[folder.size()] != L'\\') return false;
+  for (size_t i = 0; i < folder.size(); ++i) {
+    if (Upper(path[i]) != Upper(folder[i])) return false;
+  }
+  return true;
+}
+
+// Add/Remove Programs starts the uninstall from updater.exe inside the
+// install folder; a running program cannot be deleted, so it would keep the
+// install folder and its parent alive for good. Move it to the temp folder
+// and have Windows delete it at the next restart. If that fails, the folder
+// step reports the file like any other it cannot delete.
+void MoveRunningProgramOutOfProductFolders() {
+  std::wstring self;
+  if (platform::GetModuleFileNameW(kMaxPath, &self) == 0) return;
+  bool inside = false;
+  for (const wchar_t* folder : kProductFolders) inside = inside || IsInside(self, folder);
+  if (!inside) return;
+
+  std::wstring temp = platform::GetTempPathW();
+  std::wstring parked;
+  if (temp.empty() || platform::GetTempFileNameW(temp, L"TSL", 0, &parked) == 0) {
+    platform::OutputDebugStringA("[Uninstall] Could not park the running program (error " +
+                                 std::to_string(platform::GetLastError()) + ")\n");
+    return;
+  }
+  // The reserved name exists as an empty file: replace it.
+  if (!platform::MoveFileExW(self, parked, kMoveReplaceExisting)) {
+    uint32_t error = platform::GetLastError();
+    platform::DeleteFileW(parked);
+    platform::OutputDebugStringA("[Uninstall] Could not move the running program out (error " +
+                                 std::to_string(error) + ")\n");
+    return;
+  }
+  if (!platform::MoveFileExW(parked, std::wstring(), kMoveDelayUntilReboot)) {
+    platform::OutputDebugStringA(
+        "[Uninstall] Could not schedule deletion of the moved program (error " +
+        std::to_string(platform::GetLastError()) + ")\n");
+  }
+}
+
+}  // namespace
+
+bool RunUninstall() {
+  SetOperationInProgress(true);
+  std::wstring warnings;
+  bool hasWarnings = false;
+
+  SetProgress(5);
+  SetStatusText(L"Uninstalling...");
+  SetDetailText(L"Removing firewall rules");
+  int32_t rules = RemoveFirewallRules();
+  if (rules < 0) {
+    warnings += std::wstring(kBullet) + L"Could not access Windows Filtering Platform\n";
+    hasWarnings = true;
+  } else if (rules > 0) {
+    platform::OutputDebugStringA("Deleted " + std::to_string(rules) + " firewall rules\n");
+  }
+  if (StopForCancel()) return false;
+
+  SetProgress(25);
+  SetDetailText(L"Removing scheduled task");
+  DeleteUpdateTask();
+  if (StopForCancel()) return false;
+
+  SetProgress(35);
+  SetDetailText(L"Removing desktop shortcut");
+  if (!RemoveDesktopShortcut()) {
+    platform::OutputDebugStringA(
+        "[Uninstall] Desktop shortcut deletion returned false (may not exist)\n");
+  }
+  if (StopForCancel()) return false;
+
+  SetProgress(45);
+  SetDetailText(L"Removing registry entries");
+  if (!RemoveUninstallEntry()) {
+    warnings += std::wstring(kBullet) + L"Could not remove registry entries\n";
+    hasWarnings = true;
+  }
+  if (StopForCancel()) return false;
+
+  SetProgress(55);
+  SetDetailText(L"Removing application files");
+  MoveRunningProgramOutOfProductFolders();
+  int32_t filesDeleted = 0;
+  int32_t filesFailed = 0;
+  for (const wchar_t* folder : kProductFolders) {
+    if (platform::GetFileAttributesW(folder) == platform::kInvalidFileAttributes) continue;
+    SetDetailText(std::wstring(L"Removing: ") + folder);
+    int32_t deleted = 0;
+    int32_t failed = 0;
+    if (!RemoveDirectoryTree(folder, &deleted, &failed)) {
+      warnings += std::wstring(kBullet) + L"Could not fully remove: " + folder + L"\n";
+      hasWarnings = true;
+    }
+    filesDeleted += deleted;
+    filesFailed += failed;
+  }
+  platform::OutputDebugStringA("[Uninstall] Files deleted: " + std::to_string(filesDeleted) +
+                               ", failed: " + std::to_string(filesFailed) + "\n");
+  if (StopForCancel()) return false;
+
+  SetProgress(100);
+  if (hasWarnings) {
+    SetStatusText(L"Uninstallation completed with warnings");
+    SetDetailText(L"Some items could not be removed");
+    platform::MessageBoxW(
+        g_mainWindow,
+        L"Uninstallation completed, but some items could not be removed:\n\n" + warnings +
+            L"\nYou may need to manually delete remaining files or restart your computer and "
+            L"try again.",
+        L"Uninstall Warning", platform::kMbOk | platform::kMbIconWarning);
+    SetOperationInProgress(false);
+    return false;
+  }
+  SetStatusText(L"Uninstallation complete!");
+  SetDetailText(L"All components removed");
+  SetOperationInProgress(false);
+  return true;
+}

@@ -306,16 +306,18 @@ struct ProcessScript {
 // process runs, its file cannot be deleted (5) or opened for writing (32).
 void SetProcessScript(const std::wstring& program, const ProcessScript& script);
 
-enum class StartApi { kShellExecuteExW, kCreateProcessW };
+enum class StartApi { kShellExecuteExW, kCreateProcessW, kShellExecuteW };
 // One start attempt, with every argument the logic passed.
 struct ProcessStart {
   StartApi api = StartApi::kShellExecuteExW;
   std::wstring program;  // ShellExecuteExW's file, CreateProcessW's application
-  // ShellExecuteExW
+  // ShellExecuteExW (and ShellExecuteW: verb, parameters, show, owner, directory)
   uint32_t mask = 0;
   std::wstring verb;
   std::wstring parameters;
   int32_t show = -1;
+  void* owner = nullptr;
+  std::wstring directory;
   // CreateProcessW
   std::wstring commandLine;  // the buffer's text up to its terminator
   uint32_t creationFlags = 0;
@@ -350,6 +352,16 @@ void SetLocalTime(const platform::SystemTime& time);
 void SetModuleFileName(const std::wstring& path);
 
 // ---- Security and temporary names ----
+// Whether the process's token is a member of the Administrators group, as
+// CheckTokenMembership answers for S-1-5-32-544 (a new machine: yes, an
+// elevated administrator). Any other SID is not a member.
+void SetAdministrator(bool member);
+// The next AllocateAndInitializeSid, or CheckTokenMembership, fails with
+// the code.
+void FailNextAllocateSid(uint32_t code);
+void FailNextCheckTokenMembership(uint32_t code);
+// SIDs of AllocateAndInitializeSid not yet given to FreeSid.
+int LiveSidCount();
 // The SDDL text of the access list a folder was created with, or nullopt
 // for a folder made without one (or not there).
 std::optional<std::wstring> FolderSecurity(const std::wstring& path);
@@ -401,6 +413,9 @@ std::optional<WindowInfo> InfoOf(platform::WindowHandle window);
 std::vector<platform::WindowHandle> WindowsOfClass(const std::wstring& className);
 // A class as RegisterClassExW was given it; nullopt when none has the name.
 std::optional<platform::WindowClass> ClassNamed(const std::wstring& className);
+// The next CreateWindowExW fails with the code (8: out of memory, or the
+// desktop heap full) before it sends anything.
+void FailNextCreateWindow(uint32_t code);
 
 struct PostedMessage {
   platform::WindowHandle window = nullptr;

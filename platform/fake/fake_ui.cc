@@ -71,6 +71,7 @@ int g_screenDpi = 96;
 DpiAwarenessContext g_awareness = 0;
 bool g_awarenessSet = false;
 uint32_t g_iccClasses = 0;
+uint32_t g_failNextCreateWindow = 0;
 std::map<uintptr_t, WindowHandle> g_screenDcs;
 uintptr_t g_nextScreenDc = kScreenDcBase;
 
@@ -117,6 +118,7 @@ void ResetUi() {
   g_awareness = 0;
   g_awarenessSet = false;
   g_iccClasses = 0;
+  g_failNextCreateWindow = 0;
   g_screenDcs.clear();
   g_nextScreenDc = kScreenDcBase;
   ClassRecord staticClass;
@@ -266,6 +268,8 @@ std::vector<PostedMessage> QueuedMessages() {
   return std::vector<PostedMessage>(g_queue.begin(), g_queue.end());
 }
 
+void FailNextCreateWindow(uint32_t code) { g_failNextCreateWindow = code; }
+
 void WhenIdle(std::function<void()> action) { g_idleActions.push_back(std::move(action)); }
 
 void MovePointer(WindowHandle window, int x, int y) {
@@ -349,6 +353,11 @@ WindowHandle CreateWindowExW(uint32_t exStyle, const std::wstring& className,
   if (it == fake::g_classes.end() ||
       (it->second.wc.instance && it->second.wc.instance != instance)) {
     SetLastError(kErrorCannotFindWndClass);
+    return nullptr;
+  }
+  if (fake::g_failNextCreateWindow) {
+    SetLastError(fake::g_failNextCreateWindow);
+    fake::g_failNextCreateWindow = 0;
     return nullptr;
   }
   if ((style & kWsChild) && !parent) {

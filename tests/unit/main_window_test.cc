@@ -274,6 +274,15 @@ TEST_F(MainWindowTest, CancelConfirmedBeforeTheWorkerRunsStillCancels) {
   EXPECT_EQ((Screen{"Ready", "", "0%", "Install"}), LastScreen());
 }
 
+TEST_F(MainWindowTest, ACancelLeftFromTheLastOperationDoesNotStopTheNext) {
+  app_test::ServeInstall();
+  g_cancelRequested = true;  // answered Yes after the last sequence had returned
+  fake::Click(window_, kLeftX, kRowY);
+  RunUntilIdle();
+  EXPECT_EQ(std::vector<std::string>{"Tessaline"}, Captions());
+  EXPECT_TRUE(fake::Exists(GetInstallPath(kAppExeName)));
+}
+
 TEST_F(MainWindowTest, FailedThreadCreationLeavesTheWindowIdle) {
   fake::FailNextCreateThread(platform::kErrorNotEnoughMemory);
   fake::Click(window_, kLeftX, kRowY);

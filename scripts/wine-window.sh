@@ -3,7 +3,9 @@
 # private Xvfb display with openbox, at 96 and at 144 DPI: class, title,
 # outer size, centring, the colours of a screenshot at points computed from
 # the layout, the Install button's hover colour; then "/uninstall" answered
-# No. Nothing is clicked that could install anything.
+# No. Nothing is clicked that could install anything. Before that, the
+# window contract (tests/contract/ui_contract_test.cc), which needs the
+# display too.
 #
 # Usage: scripts/wine-window.sh [windows build folder]
 # Every check prints what it got; the last lines are a gtest-style summary
@@ -21,7 +23,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null || exit 1
 fi
-ninja --quiet -C "$build" -j2 TessalineSetup window_probe || exit 1
+ninja --quiet -C "$build" -j2 TessalineSetup window_probe ui_contract_tests || exit 1
 
 passed=0
 failed=0
@@ -172,6 +174,16 @@ report=$(probe admin)
 echo "Wine: CheckTokenMembership(Administrators) answers check=$(value check) member=$(value member)"
 echo "  (Wine treats the Unix user as an administrator, so the setup never relaunches itself here)"
 
+echo "=== the window contract against Wine's user32"
+set_dpi 96
+contract=$(wine "$build/tests/ui_contract_tests.exe" 2>&1 | tr -d '\r')
+contract_rc=$?
+echo "$contract"
+# Its own summary lines count; a run that ended without one counts here.
+if ! grep -q '^\[  PASSED  \] [0-9]' <<<"$contract"; then
+  check "window contract program ran to its summary" "yes" "no"
+fi
+
 for dpi in 96 144; do
   echo "=== $dpi DPI"
   # Wine 8 reads HKCU\Control Panel\Desktop\LogPixels (falling back to
@@ -257,4 +269,4 @@ wait_setup "$setup_pid" 20
 check "/uninstall: No ends the program with exit code" "0" "$setup_rc"
 
 summary
-[ "$failed" -eq 0 ]
+[ "$failed" -eq 0 ] && [ "$contract_rc" -eq 0 ]

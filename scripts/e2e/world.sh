@@ -27,6 +27,9 @@
 #                    sets them, for a prefix made by `wineboot -i` for this
 #                    run (or --prefix)
 #   DISPLAY          an Xvfb display of its own, with openbox managing it
+#   TMPDIR           a folder in TSL_WORLD (Wine's server folder goes there;
+#                    run every Wine program of the world with this TMPDIR, or
+#                    it starts a wineserver of its own)
 #
 # What answers where (hosts file of the namespace, certificates of a CA made
 # for this run and trusted through the bind-mounted bundle):
@@ -92,6 +95,11 @@ if [ "${1-}" = "--inside" ]; then
     --root "$tmp/www" --host-dirs-only --rules "$tmp/rules.json"
   tsl_netns_wait_servers
   echo "world: servers up in $((SECONDS - started)) s"
+
+  # Wine makes its server folder (wine-XXXXXX) under TMPDIR and leaves it
+  # there; in the world's folder it goes when the world goes.
+  mkdir -p "$tmp/tmp"
+  export TMPDIR="$tmp/tmp"
 
   started=$SECONDS
   wine_started=1

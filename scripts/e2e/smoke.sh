@@ -257,21 +257,22 @@ while IFS='|' read -r which settings switches want_exit key name want_value; do
   expect_match "$name_of: logged" "$(tail -n +"$((lines_before + 1))" "$log")" \
     "start pid=[0-9]+ image=C:\\\\tsl-smoke\\\\TSL[0-9]+\\.exe args=\\[$switches\\]"
 done <<EOF
-vc||/install /quiet /norestart|0|$vc_key|Installed|REG_DWORD 0x1
-vc|exit=3010|/install /quiet /norestart|3010|$vc_key|Installed|REG_DWORD 0x1
-vc|exit=1638|/install /quiet /norestart|1638|$vc_key|Installed|REG_DWORD 0x1
-vc|exit=1603|/install /quiet /norestart|1603|$vc_key|Installed|absent
-vc|exit=0x80070005|/install /quiet /norestart|2147942405|$vc_key|Installed|absent
-vc|place=wow|/install /quiet /norestart|0|$vc_wow_key|Installed|REG_DWORD 0x1
-vc|place=wow|/install /quiet /norestart|0|$vc_key|Installed|absent
-vc|value=0|/install /quiet /norestart|0|$vc_key|Installed|REG_DWORD 0x0
-vc|exit=0 register=0|/install /quiet /norestart|0|$vc_key|Installed|absent
-vc||/install /passive /norestart|1639|$vc_key|Installed|absent
-webview2||/silent /install|0|$wv_key|pv|REG_SZ 120.0.2210.91
-webview2||/install /silent|0|$wv_key|pv|REG_SZ 120.0.2210.91
-webview2|place=wow value=0.0.0.0|/silent /install|0|$wv_wow_key|pv|REG_SZ 0.0.0.0
+vc||/install /quiet /norestart|0|$vc_wow_key|Installed|REG_DWORD 0x1
+vc||/install /quiet /norestart|0|$vc_key|Installed|absent
+vc|exit=3010|/install /quiet /norestart|3010|$vc_wow_key|Installed|REG_DWORD 0x1
+vc|exit=1638|/install /quiet /norestart|1638|$vc_wow_key|Installed|REG_DWORD 0x1
+vc|exit=1603|/install /quiet /norestart|1603|$vc_wow_key|Installed|absent
+vc|exit=0x80070005|/install /quiet /norestart|2147942405|$vc_wow_key|Installed|absent
+vc|place=native|/install /quiet /norestart|0|$vc_key|Installed|REG_DWORD 0x1
+vc|value=0|/install /quiet /norestart|0|$vc_wow_key|Installed|REG_DWORD 0x0
+vc|exit=0 register=0|/install /quiet /norestart|0|$vc_wow_key|Installed|absent
+vc|exit=1603 register=1|/install /quiet /norestart|1603|$vc_wow_key|Installed|REG_DWORD 0x1
+vc||/install /passive /norestart|1639|$vc_wow_key|Installed|absent
+webview2||/silent /install|0|$wv_wow_key|pv|REG_SZ 120.0.2210.91
+webview2||/install /silent|0|$wv_wow_key|pv|REG_SZ 120.0.2210.91
+webview2|place=native value=0.0.0.0|/silent /install|0|$wv_key|pv|REG_SZ 0.0.0.0
 webview2|place=user|/silent /install|0|$wv_user_key|pv|REG_SZ 120.0.2210.91
-webview2||/install /quiet /norestart|1639|$wv_key|pv|absent
+webview2||/install /quiet /norestart|1639|$wv_wow_key|pv|absent
 EOF
 
 # A long run is ended from outside: its start line stays without an end line.

@@ -17,9 +17,10 @@
  *   sleep=S        seconds to wait before ending (at most kMaxSleepSeconds)
  *   register=0|1   write the registry value; default: when exit is 0, 3010
  *                  or 1638
- *   place=native|wow|user   native (64-bit view of HKLM, default), wow
- *                  (32-bit view of HKLM, where the real 32-bit installers
- *                  register), user (HKCU; WebView2 only)
+ *   place=wow|native|user   wow (default): the 32-bit view of HKLM, where
+ *                  Microsoft's installers, 32-bit programs themselves,
+ *                  register on 64-bit Windows (WOW6432Node); native: the
+ *                  64-bit view; user: HKCU (a per-user WebView2 install)
  *   value=V        "Installed" DWORD (VC, default 1) or "pv" text (WebView2,
  *                  default 120.0.2210.91)
  *
@@ -102,7 +103,7 @@ static void ReadSettings(Settings* settings) {
   settings->exitCode = 0;
   settings->sleepSeconds = 0;
   settings->registerValue = -1;
-  lstrcpyW(settings->place, L"native");
+  lstrcpyW(settings->place, L"wow");
   lstrcpyW(settings->value, DEFAULT_VALUE);
 
   wchar_t image[MAX_PATH];

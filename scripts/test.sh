@@ -67,6 +67,7 @@ run_layer shortcut-wine scripts/wine-shortcut.sh
 run_layer render-wine scripts/wine-render.sh
 run_layer registration-wine scripts/wine-registration.sh
 run_layer uninstall-wine scripts/wine-uninstall.sh
+run_layer e2e-world scripts/e2e-smoke.sh
 
 echo
 echo "=== summary"

@@ -147,6 +147,7 @@ class FwpStandIn : public ::testing::Test {
     run.beginStatus = api_.transactionBegin(engine, 0);
     FWPM_FILTER_ENUM_TEMPLATE0 pattern = {};
     pattern.providerKey = const_cast<GUID*>(&kProductProviderKey);
+    pattern.actionMask = 0xFFFFFFFF;
     HANDLE enumeration = kSentinel;
     run.enumHandleStatus = api_.filterCreateEnumHandle(engine, &pattern, &enumeration);
     if (run.enumHandleStatus == 0) {
@@ -290,7 +291,7 @@ TEST_P(Cleanup, DeletesExactlyTheProvidersObjects) {
   EXPECT_NE(log.find("template.provider={8A7B6C5D-4E3F-2A1B-9C8D-7E6F5A4B3C2D} "
                      "template.layer={00000000-0000-0000-0000-000000000000} template.enumType=0 "
                      "template.flags=0 template.providerContextTemplate=null "
-                     "template.conditions=0 template.actionMask=0 template.callout=null -> 0 "
+                     "template.conditions=0 template.actionMask=4294967295 template.callout=null -> 0 "
                      "matches=" +
                      std::to_string(c.product)),
             std::string::npos)
@@ -412,21 +413,19 @@ TEST_F(FwpStandIn, FaultsFileMakesACallFail) {
   EXPECT_EQ(api_.transactionBegin(engine, 0), kInUse);
 }
 
-TEST_F(FwpStandIn, ActionMaskIsAppliedOnlyWhenAsked) {
+TEST_F(FwpStandIn, ActionMaskSelectsByActionType) {
   ASSERT_NO_FATAL_FAILURE(Seed(2, 0, 0));
-  for (bool apply : {false, true}) {
-    ASSERT_NO_FATAL_FAILURE(
-        WriteFileText(SystemFile(L"tsl-fwp-faults.txt"), apply ? "apply-action-mask\n" : ""));
+  for (UINT32 mask : {0u, 0xFFFFFFFFu}) {
     HANDLE engine = Open();
     FWPM_FILTER_ENUM_TEMPLATE0 pattern = {};
     pattern.providerKey = const_cast<GUID*>(&kProductProviderKey);
-    pattern.actionMask = 0;
+    pattern.actionMask = mask;
     HANDLE enumeration = nullptr;
     ASSERT_EQ(api_.filterCreateEnumHandle(engine, &pattern, &enumeration), 0u);
     FWPM_FILTER0** page = nullptr;
     UINT32 count = 0xdeadbeef;
     ASSERT_EQ(api_.filterEnum(engine, enumeration, 100, &page, &count), 0u);
-    EXPECT_EQ(count, apply ? 0u : 2u) << (apply ? "with" : "without") << " apply-action-mask";
+    EXPECT_EQ(count, mask == 0 ? 0u : 2u) << "action mask " << mask;
     api_.freeMemory(reinterpret_cast<void**>(&page));
     api_.filterDestroyEnumHandle(engine, enumeration);
     Close(engine);

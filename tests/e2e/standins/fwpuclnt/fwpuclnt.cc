@@ -20,14 +20,11 @@
 // Not modelled, and refused with ERROR_NOT_SUPPORTED rather than answered
 // wrongly: remote engines, dynamic sessions, enumeration by conditions,
 // provider contexts, callouts or template flags. The template's actionMask
-// is not applied unless the faults file asks for it (see below): which
-// filters an engine returns for a template is the engine's matter, and the
-// setup program deletes whatever it is given.
+// is applied as documented: only filters whose action type shares a bit with
+// it are listed, so a mask of 0 lists none.
 //
 // tsl-fwp-faults.txt, read at every call; lines:
 //   fail <function> <status>   that function returns status and does nothing
-//   apply-action-mask          return only filters whose action type shares
-//                              a bit with the template's actionMask
 //
 // tsl-fwp-calls.log gets one line per call:
 //   <function> <arguments that matter> -> <status> [results] pid=<pid>
@@ -128,10 +125,6 @@ bool FaultFor(const char* function, DWORD* status) {
     }
   }
   return false;
-}
-
-bool ApplyActionMask() {
-  return ReadText(Beside(L"tsl-fwp-faults.txt")).find("apply-action-mask") != std::string::npos;
 }
 
 void LogCall(const char* format, ...) {
@@ -245,7 +238,7 @@ wchar_t* PlaceName(char* at, const std::wstring& name) {
   return text;
 }
 
-bool Matches(const Filter& filter, const FWPM_FILTER_ENUM_TEMPLATE0* pattern, bool actionMask) {
+bool Matches(const Filter& filter, const FWPM_FILTER_ENUM_TEMPLATE0* pattern) {
   if (!pattern) return true;
   if (pattern->providerKey &&
       !(filter.hasProvider && SameGuid(filter.provider, *pattern->providerKey))) {
@@ -254,7 +247,7 @@ bool Matches(const Filter& filter, const FWPM_FILTER_ENUM_TEMPLATE0* pattern, bo
   if (!fwp::IsZeroGuid(pattern->layerKey) && !SameGuid(filter.layer, pattern->layerKey)) {
     return false;
   }
-  return !actionMask || (filter.action & pattern->actionMask) != 0;
+  return (filter.action & pattern->actionMask) != 0;
 }
 
 }  // namespace
@@ -403,10 +396,9 @@ DWORD WINAPI FwpmFilterCreateEnumHandle0(HANDLE engineHandle,
   } else {
     Enumeration* e = new Enumeration();
     e->session = session;
-    bool actionMask = ApplyActionMask();
     status = Read(session, [&](const Store& store) {
       for (const Filter& f : store.filters) {
-        if (Matches(f, t, actionMask)) e->items.push_back(f);
+        if (Matches(f, t)) e->items.push_back(f);
       }
       return static_cast<DWORD>(ERROR_SUCCESS);
     });

@@ -87,15 +87,18 @@ if [ ! -e "$run_dir/links/outside/keep.txt" ]; then
 fi
 
 # ---- The whole uninstall, started from the install folder ----
-failures=0
+# The checks below are counted in gtest's words, for scripts/test.sh.
+passed=0
+failures=()
 check() {  # check WHAT COMMAND...
   local what=$1
   shift
   if "$@"; then
     echo "ok: $what"
+    passed=$((passed + 1))
   else
     echo "FAILED: $what" >&2
-    failures=$((failures + 1))
+    failures+=("$what")
   fi
 }
 
@@ -120,8 +123,10 @@ parked=$(sed -n 's/^[AW]\t\[Uninstall\] Moved the running program out to: \(.*\)
 check "the trace names where the program went ($parked)" test -n "$parked"
 parked_unix=""
 if [ -n "$parked" ]; then parked_unix=$(wine winepath -u "$parked" 2>/dev/null || true); fi
-check "the install folder and its parent are gone" test ! -e "$WINEPREFIX/drive_c/Program Files/Maretto"
-check "the moved program is in the temp folder ($parked_unix)" test -n "$parked_unix" -a -f "$parked_unix"
+check "the install folder and its parent are gone" \
+  test ! -e "$WINEPREFIX/drive_c/Program Files/Maretto"
+check "the moved program is in the temp folder ($parked_unix)" \
+  test -n "$parked_unix" -a -f "$parked_unix"
 pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations 2>&1 || true)
 echo "$pending"
 # REG_MULTI_SZ: the NT path, then the empty target that means "delete".
@@ -135,7 +140,12 @@ pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations 2>&1 
 check "after a restart the deletion is no longer pending" \
   bash -c '! grep -qF "$1" <<<"$2"' _ "$parked" "$pending"
 check "after a restart the moved program is gone" test -n "$parked_unix" -a ! -e "$parked_unix"
-[ "$failures" -eq 0 ] || status=1
+echo "[  PASSED  ] $passed reg query and file checks."
+if [ "${#failures[@]}" -ne 0 ]; then
+  echo "[  FAILED  ] ${#failures[@]} tests, listed below:"
+  printf '[  FAILED  ] %s\n' "${failures[@]}"
+  status=1
+fi
 
 wine "$build/tests/contract_tests.exe" --gtest_filter='TreeContract*' || status=1
 exit $status

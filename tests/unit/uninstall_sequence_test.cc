@@ -97,7 +97,8 @@ const std::string kShortcutLine =
     "[Uninstall] Desktop shortcut deletion returned false (may not exist)\n";
 // Stands for the path the running program was moved to.
 const std::string kParkedToken = "<parked>";
-const std::string kMovedLine = "[Uninstall] Moved the running program out to: " + kParkedToken + "\n";
+const std::string kMovedLine =
+    "[Uninstall] Moved the running program out to: " + kParkedToken + "\n";
 
 int TaskDeletionsStarted() {
   int n = 0;
@@ -111,8 +112,9 @@ int TaskDeletionsStarted() {
 // Lines the units called by the sequence write; they have tests of their own.
 bool FromAnotherUnit(const std::string& line) {
   for (const char* prefix :
-       {"[NWX Cleanup] ", "[Uninstall] Failed to delete file: ", "[Uninstall] Failed to remove directory: ",
-        "[Uninstall] FindFirstFile failed for: ", "[Uninstall] Removed from Add/Remove Programs",
+       {"[NWX Cleanup] ", "[Uninstall] Failed to delete file: ",
+        "[Uninstall] Failed to remove directory: ", "[Uninstall] FindFirstFile failed for: ",
+        "[Uninstall] Removed from Add/Remove Programs",
         "[Uninstall] Failed to remove registry key: "}) {
     if (line.rfind(prefix, 0) == 0) return true;
   }
@@ -208,8 +210,8 @@ class RunUninstallTest : public ::testing::Test {
   // The sequence's own trace lines of the last run, the moved program's
   // path written as kParkedToken.
   std::vector<std::string> OwnTrace() const {
-    std::string parked =
-        fake::PendingMoves().empty() ? std::string() : fake::ToUtf8(fake::PendingMoves().back().from);
+    const auto& moves = fake::PendingMoves();
+    std::string parked = moves.empty() ? std::string() : fake::ToUtf8(moves.back().from);
     std::vector<std::string> out;
     const auto& lines = fake::TraceLines();
     for (size_t i = traceStart_; i < lines.size(); ++i) {

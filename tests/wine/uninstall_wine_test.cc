@@ -612,7 +612,8 @@ class UninstallFromInstallFolderTest : public UninstallWineTest {
     UninstallWineTest::SetUp();
     self_ = ModulePath();
     ASSERT_EQ(0, lstrcmpiW(self_.c_str(), (kTsl + L"\\updater.exe").c_str()))
-        << "run from " << Utf8(self_) << ", not from the install folder (scripts/wine-uninstall.sh)";
+        << "run from " << Utf8(self_)
+        << ", not from the install folder (scripts/wine-uninstall.sh)";
 
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = RecordingWindowProc;

@@ -344,7 +344,8 @@ uint64_t ClockMs();
 void SetLocalTime(const platform::SystemTime& time);
 // The running program's path as GetModuleFileNameW reports it (default
 // C:\Users\User\Downloads\TessalineSetup.exe); the file itself is added by
-// the test. It counts as a running image.
+// the test. It counts as a running image, at its new place once moved
+// (GetModuleFileNameW still reports the path it was started from).
 void SetModuleFileName(const std::wstring& path);
 
 // ---- Security and temporary names ----

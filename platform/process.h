@@ -33,6 +33,15 @@ constexpr uint32_t kStillActive = 259;
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
                      const std::wstring& parameters, int32_t show, Handle* process);
 
+// ShellExecuteW(owner, verb, file, parameters, directory, show), an empty
+// parameters or directory passed as null: opens the file (starts the program
+// it names) and returns at once. A value greater than 32 on success, else
+// the error as the result and the last error (2 missing file, 3 missing
+// folder, 31 no program for the file's type).
+intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::wstring& file,
+                       const std::wstring& parameters, const std::wstring& directory,
+                       int32_t show);
+
 // CreateProcessW(applicationName, commandLine, no process or thread security
 // attributes, no handle inheritance, creationFlags, the caller's environment
 // and current directory, a STARTUPINFOW that is all zero but its size,

@@ -33,6 +33,33 @@ bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor);
 // bcrypt.dll cannot be loaded).
 uint32_t BCryptGenRandom(void* buffer, uint32_t size);
 
+// ---- Group membership of the caller ----
+using Sid = void*;  // a SID made by AllocateAndInitializeSid
+
+struct SidIdentifierAuthority {
+  uint8_t value[6];
+};
+constexpr SidIdentifierAuthority kSecurityNtAuthority = {{0, 0, 0, 0, 0, 5}};
+constexpr uint32_t kSecurityBuiltinDomainRid = 32;
+constexpr uint32_t kDomainAliasRidAdmins = 544;
+constexpr uint32_t kErrorInvalidSid = 1337;
+
+// AllocateAndInitializeSid(authority, count, the eight sub-authorities, of
+// which the first `count` are used, &sid): true with *sid to be given to
+// FreeSid; false with *sid null and 87 for a count outside 1..8.
+bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, uint8_t count,
+                              const uint32_t (&subAuthorities)[8], Sid* sid);
+
+// CheckTokenMembership(token, sid, &isMember); a null token is the caller's
+// effective token (under UAC a filtered administrator is no member). True
+// with *isMember set, or false with the last error (6 a token that is not
+// one, 1337 a SID that is not one) and *isMember untouched.
+bool CheckTokenMembership(Handle token, Sid sid, bool* isMember);
+
+// FreeSid: null once freed; the SID itself when it was not one of
+// AllocateAndInitializeSid.
+Sid FreeSid(Sid sid);
+
 }  // namespace platform
 
 #endif  // PLATFORM_SECURITY_H_

@@ -76,7 +76,9 @@ run_layer shortcut-wine scripts/wine-shortcut.sh
 run_layer render-wine scripts/wine-render.sh
 run_layer registration-wine scripts/wine-registration.sh
 run_layer uninstall-wine scripts/wine-uninstall.sh
+run_layer window-wine scripts/wine-window.sh
 run_layer e2e-world scripts/e2e-smoke.sh
+run_layer e2e scripts/e2e-test.sh
 
 echo
 echo "=== summary"

@@ -19,7 +19,9 @@
 #include "platform/time.h"
 
 #include "platform/firewall.h"
+#include "platform/thread.h"
 #include "platform/types.h"
+#include "platform/ui.h"
 
 namespace fake {
 
@@ -304,16 +306,18 @@ struct ProcessScript {
 // process runs, its file cannot be deleted (5) or opened for writing (32).
 void SetProcessScript(const std::wstring& program, const ProcessScript& script);
 
-enum class StartApi { kShellExecuteExW, kCreateProcessW };
+enum class StartApi { kShellExecuteExW, kCreateProcessW, kShellExecuteW };
 // One start attempt, with every argument the logic passed.
 struct ProcessStart {
   StartApi api = StartApi::kShellExecuteExW;
   std::wstring program;  // ShellExecuteExW's file, CreateProcessW's application
-  // ShellExecuteExW
+  // ShellExecuteExW (and ShellExecuteW: verb, parameters, show, owner, directory)
   uint32_t mask = 0;
   std::wstring verb;
   std::wstring parameters;
   int32_t show = -1;
+  void* owner = nullptr;
+  std::wstring directory;
   // CreateProcessW
   std::wstring commandLine;  // the buffer's text up to its terminator
   uint32_t creationFlags = 0;
@@ -349,6 +353,16 @@ void SetLocalTime(const platform::SystemTime& time);
 void SetModuleFileName(const std::wstring& path);
 
 // ---- Security and temporary names ----
+// Whether the process's token is a member of the Administrators group, as
+// CheckTokenMembership answers for S-1-5-32-544 (a new machine: yes, an
+// elevated administrator). Any other SID is not a member.
+void SetAdministrator(bool member);
+// The next AllocateAndInitializeSid, or CheckTokenMembership, fails with
+// the code.
+void FailNextAllocateSid(uint32_t code);
+void FailNextCheckTokenMembership(uint32_t code);
+// SIDs of AllocateAndInitializeSid not yet given to FreeSid.
+int LiveSidCount();
 // The SDDL text of the access list a folder was created with, or nullopt
 // for a folder made without one (or not there).
 std::optional<std::wstring> FolderSecurity(const std::wstring& path);
@@ -359,6 +373,123 @@ int LiveSecurityDescriptorCount();
 void FailRandom(uint32_t status);
 // The next GetTempFileNameW fails with the code and creates nothing.
 void FailNextGetTempFileName(uint32_t code);
+
+// ---- Window manager, message queue and threads ----
+// Windows made by CreateWindowExW run their class's procedure; the UI
+// thread (the test's own) has one queue of posted messages. GetMessageW
+// returns, in this order: a posted message, WM_QUIT, WM_PAINT for a visible
+// window with an invalid area; with none of these it runs the threads that
+// CreateThread made, and after them the next WhenIdle action. With nothing
+// left at all the UI thread would wait forever: the fake stops the test
+// program with a message instead.
+
+// The primary screen in pixels and its DPI (a new machine: 1920 x 1080 at
+// 96). A process that has not made itself DPI aware sees it scaled to 96.
+void SetScreen(int width, int height, int dpi);
+// The process's DPI awareness context, 0 until one is set.
+platform::DpiAwarenessContext ProcessDpiAwarenessContext();
+// The common control classes initialised so far, combined.
+uint32_t CommonControlClasses();
+// SetDefaultDllDirectories' flags, 0 until it is called.
+uint32_t DefaultDllDirectories();
+
+// A window of CreateWindowExW as it is now. Captioned windows have a frame
+// of 8 and a caption of 23 pixels at 96 DPI (scaled with the window's DPI)
+// around the client area, as on Windows 10: 520 x 320 outside is 504 x 281
+// inside.
+struct WindowInfo {
+  std::wstring className;  // as registered
+  std::wstring text;
+  uint32_t style = 0;
+  uint32_t exStyle = 0;
+  platform::WindowHandle parent = nullptr;
+  uintptr_t id = 0;
+  platform::InstanceHandle instance = nullptr;
+  platform::Rect rect{};  // GetWindowRect
+  bool visible = false;
+  int dpi = 96;
+};
+std::optional<WindowInfo> InfoOf(platform::WindowHandle window);
+// The live windows of a class, oldest first.
+std::vector<platform::WindowHandle> WindowsOfClass(const std::wstring& className);
+// A class as RegisterClassExW was given it; nullopt when none has the name.
+std::optional<platform::WindowClass> ClassNamed(const std::wstring& className);
+// The next CreateWindowExW fails with the code (8: out of memory, or the
+// desktop heap full) before it sends anything.
+void FailNextCreateWindow(uint32_t code);
+
+struct PostedMessage {
+  platform::WindowHandle window = nullptr;
+  uint32_t message = 0;
+  platform::WParam wParam = 0;
+  platform::LParam lParam = 0;
+};
+// Every message that reached a window procedure (sent or dispatched), in
+// order.
+const std::vector<PostedMessage>& DeliveredMessages();
+// The posted messages still waiting, oldest first.
+std::vector<PostedMessage> QueuedMessages();
+
+struct WindowPosCall {
+  platform::WindowHandle window = nullptr;
+  platform::WindowHandle insertAfter = nullptr;
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  uint32_t flags = 0;
+};
+const std::vector<WindowPosCall>& WindowPosCalls();
+
+struct MouseTrackCall {
+  platform::WindowHandle window = nullptr;
+  uint32_t flags = 0;
+  uint32_t hoverTime = 0;
+};
+const std::vector<MouseTrackCall>& MouseTrackCalls();
+
+// The bytes DwmSetWindowAttribute last set for the attribute, or nullopt.
+std::optional<std::string> DwmAttribute(platform::WindowHandle window, uint32_t attribute);
+
+// An action of the user (or another program) for the next moment the UI
+// thread waits with nothing to do; each runs once, in the order given.
+void WhenIdle(std::function<void()> action);
+
+// The user's mouse and close box: each posts what Windows posts. Points are
+// in client coordinates. The pointer is over the window after a move, a
+// press or a release; moving it away posts WM_MOUSELEAVE only when
+// TrackMouseEvent asked for it.
+void MovePointer(platform::WindowHandle window, int x, int y);
+void MovePointerAway(platform::WindowHandle window);
+void PressLeftButton(platform::WindowHandle window, int x, int y);
+void ReleaseLeftButton(platform::WindowHandle window, int x, int y);
+void Click(platform::WindowHandle window, int x, int y);  // press and release at one point
+void PressCloseBox(platform::WindowHandle window);        // WM_SYSCOMMAND, SC_CLOSE
+// The window lands on a monitor of another DPI: a per-monitor aware process
+// gets WM_DPICHANGED (sent) with the DPI and the suggested rectangle; the
+// window keeps its size unless the procedure applies it.
+void ChangeDpi(platform::WindowHandle window, int dpi, const platform::Rect& suggested);
+
+// Threads. CreateThread only records a thread; it runs when the UI thread
+// waits in GetMessageW with nothing else to do, or when a test calls
+// RunPendingThreads: each to its end, on a real thread of its own while the
+// caller waits. A window call such as UpdateWindow from such a thread to a
+// window of the UI thread first lets the UI thread handle its posted
+// messages, as it would while serving the call.
+int RunPendingThreads();  // how many ran
+int PendingThreadCount();
+struct ThreadRecord {
+  int id = 0;
+  platform::ThreadProc proc = nullptr;
+  void* parameter = nullptr;
+  bool finished = false;
+  uint32_t exitCode = 0;
+};
+// Every thread CreateThread made, in order.
+const std::vector<ThreadRecord>& Threads();
+// The next CreateThread fails with the code.
+void FailNextCreateThread(uint32_t code);
+int OpenThreadHandleCount();
 
 // Narrow/wide helpers for assertions.
 std::string ToUtf8(const std::wstring& text);

@@ -290,3 +290,25 @@ void GetLocalTime(SystemTime* time) { *time = fake::g_localTime; }
 void Sleep(uint32_t milliseconds) { fake::g_clock += milliseconds; }
 
 }  // namespace platform
+
+namespace platform {
+
+intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::wstring& file,
+                       const std::wstring& parameters, const std::wstring& directory,
+                       int32_t show) {
+  fake::ProcessStart start;
+  start.api = fake::StartApi::kShellExecuteW;
+  start.program = file;
+  start.verb = verb;
+  start.parameters = parameters;
+  start.show = show;
+  start.owner = owner;
+  start.directory = directory;
+  bool withHandle = false;
+  if (fake::Start(start, true, &withHandle) != SIZE_MAX) return 42;
+  // SE_ERR_NOASSOC for a file no program opens; otherwise the error itself.
+  uint32_t error = GetLastError();
+  return error == kErrorNoAssociation ? 31 : static_cast<intptr_t>(error);
+}
+
+}  // namespace platform

@@ -60,6 +60,17 @@ void SetClientSize(WindowHandle window, int width, int height) {
   w->clientHeight = height;
 }
 
+void ForgetWindow(WindowHandle window) { g_windows.erase(reinterpret_cast<uintptr_t>(window)); }
+
+bool NeedsPaint(WindowHandle window) {
+  auto it = g_windows.find(reinterpret_cast<uintptr_t>(window));
+  return it != g_windows.end() && it->second.invalid;
+}
+
+void NotifyPaint(WindowHandle window) {
+  if (g_paint) g_paint(window);
+}
+
 bool TakeUpdateRegion(WindowHandle window, bool* erase) {
   FakeWindow* w = Find(window);
   if (!w) return false;
@@ -102,10 +113,12 @@ bool GetClientRect(WindowHandle window, Rect* rect) {
 }
 
 bool UpdateWindow(WindowHandle window) {
+  fake::ServeFromWindowThread(window);
   fake::FakeWindow* w = fake::Find(window);
   if (!w) return false;
   if (w->invalid) {
     w->invalid = false;
+    fake::SendPaintMessage(window);
     if (fake::g_paint) fake::g_paint(window);
   }
   return true;

@@ -34,6 +34,25 @@ bool IsRunningImage(const std::wstring& key);
 // it) to toKey: running images there follow it.
 void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);
 
+// fake_window.cc, for the window manager: DestroyWindow's end of a window;
+// whether it has an invalid area; the test's OnPaint handler after a
+// WM_PAINT the message loop dispatched.
+void ForgetWindow(platform::WindowHandle window);
+bool NeedsPaint(platform::WindowHandle window);
+void NotifyPaint(platform::WindowHandle window);
+
+// fake_ui.cc, for UpdateWindow: WM_PAINT to the window's procedure, if it
+// has one; and, when the caller is not the window's thread, that thread
+// handling its posted messages first, as it would while the caller waits.
+void SendPaintMessage(platform::WindowHandle window);
+void ServeFromWindowThread(platform::WindowHandle window);
+
+// fake_thread.cc: the fake thread the running code stands for (the UI
+// thread, or a thread of CreateThread while it runs).
+int CurrentThread();
+void SetCurrentThread(int thread);
+int UiThread();
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_STATE_H_

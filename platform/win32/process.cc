@@ -23,6 +23,15 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
   return ok != FALSE;
 }
 
+intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::wstring& file,
+                       const std::wstring& parameters, const std::wstring& directory,
+                       int32_t show) {
+  HINSTANCE result = ::ShellExecuteW(static_cast<HWND>(owner), verb.c_str(), file.c_str(),
+                                     parameters.empty() ? nullptr : parameters.c_str(),
+                                     directory.empty() ? nullptr : directory.c_str(), show);
+  return reinterpret_cast<intptr_t>(result);
+}
+
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread) {

@@ -4,12 +4,14 @@
 # on loopback serving our stand-ins, with a private Wine prefix and an X
 # display with a window manager. Needs root (namespaces and bind mounts).
 #
-#   scripts/e2e/world.sh [--prefix DIR] [--no-build] -- COMMAND [ARGS...]
+#   scripts/e2e/world.sh [--prefix DIR] [--no-build] [--display] -- COMMAND [ARGS...]
 #
 #   --prefix DIR  use (and keep) the Wine prefix DIR instead of a fresh one in
 #                 the temp folder; for iterating on a suite, not for its runs
 #   --no-build    do not build the stand-ins first (scripts/build-windows.sh
 #                 e2e_world); they must be in build/windows already
+#   --display     use the caller's X display ($DISPLAY) and window manager
+#                 instead of a private Xvfb with openbox, for a person to watch
 #
 # Exits with COMMAND's status. COMMAND runs inside private network, mount
 # and pid namespaces, with:
@@ -30,6 +32,7 @@
 #   TMPDIR           a folder in TSL_WORLD (Wine's server folder goes there;
 #                    run every Wine program of the world with this TMPDIR, or
 #                    it starts a wineserver of its own)
+#   HOME             TSL_WORLD/home, where Wine links the user's Desktop
 #
 # What answers where (hosts file of the namespace, certificates of a CA made
 # for this run and trusted through the bind-mounted bundle):
@@ -101,6 +104,13 @@ if [ "${1-}" = "--inside" ]; then
   mkdir -p "$tmp/tmp"
   export TMPDIR="$tmp/tmp"
 
+  # Wine links the user's Desktop (and the other shell folders) into $HOME
+  # when it makes the prefix: a HOME of the world's own keeps the desktop
+  # shortcut and every other file of the run inside its temp folder.
+  export XAUTHORITY="${XAUTHORITY:-$HOME/.Xauthority}"
+  export HOME="$tmp/home"
+  mkdir -p "$HOME/Desktop"
+
   started=$SECONDS
   wine_started=1
   # shellcheck source=scripts/wine-env.sh
@@ -108,6 +118,16 @@ if [ "${1-}" = "--inside" ]; then
   echo "world: Wine prefix ready in $((SECONDS - started)) s ($WINEPREFIX)"
 
   started=$SECONDS
+  if [ -n "${TSL_WORLD_OWN_DISPLAY-}" ]; then
+    # --display: the caller's X display and window manager, for a person.
+    echo "world: display $DISPLAY (the caller's)"
+    export TSL_WORLD="$tmp"
+    export TSL_WORLD_LIB="$repo/scripts/e2e/world-lib.sh"
+    export TSL_WORLD_BIN="$bin"
+    status=0
+    "$@" || status=$?
+    exit "$status"
+  fi
   tsl_wine_display_start
   # openbox keeps its files where XDG points: inside the temp folder.
   mkdir -p "$tmp/xdg/config" "$tmp/xdg/cache" "$tmp/xdg/data"
@@ -141,12 +161,17 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --prefix) prefix="$(realpath -m "$2")"; shift 2 ;;
     --no-build) build=""; shift ;;
+    --display)
+      [ -n "${DISPLAY-}" ] || { echo "world: --display needs DISPLAY" >&2; exit 64; }
+      export TSL_WORLD_OWN_DISPLAY=1
+      shift
+      ;;
     --) shift; break ;;
     *) break ;;
   esac
 done
 if [ $# -eq 0 ]; then
-  echo "usage: scripts/e2e/world.sh [--prefix DIR] [--no-build] -- COMMAND [ARGS...]" >&2
+  echo "usage: scripts/e2e/world.sh [--prefix DIR] [--no-build] [--display] -- COMMAND [ARGS...]" >&2
   exit 64
 fi
 tsl_netns_require_root world

@@ -1,0 +1,91 @@
+#include "app/thread_procs.h"
+
+#include "app/entry.h"
+#include "app/main_window.h"
+#include "app/ui_state.h"
+#include "install/install_sequence.h"
+#include "install/product_constants.h"
+#include "platform/dialog.h"
+#include "platform/process.h"
+#include "platform/window.h"
+#include "uninstall/uninstall_sequence.h"
+
+using namespace platform;
+
+std::atomic<int32_t> g_exitCode{kExitSuccess};
+
+namespace {
+
+constexpr wchar_t kLaunchQuestion[] =
+    L"Installation complete!\n\nWould you like to launch Tessaline now?";
+constexpr wchar_t kUninstallComplete[] =
+    L"Uninstallation complete.\n\nAll components have been removed.";
+
+void ResetProgress() { g_progressPercent.store(0, std::memory_order_relaxed); }
+
+// Made visible by the next paint the UI thread does; the worker does not
+// wait for it.
+void RequestRepaint() { InvalidateRect(g_mainWindow, nullptr, false); }
+
+void ShowUninstallComplete() {
+  MessageBoxW(g_mainWindow, kUninstallComplete, kProductName, kMbOk | kMbIconInformation);
+}
+
+}  // namespace
+
+uint32_t InstallThreadProc(void*) {
+  const bool ok = RunInstall();
+  const bool cancelled = CancelRequested();
+  if (ok && !cancelled) {
+    if (MessageBoxW(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
+        kIdYes) {
+      ShellExecuteW(nullptr, L"open", GetInstallPath(kAppExeName), L"", L"", kSwShowNormal);
+    }
+    ResetProgress();
+  } else if (ok) {
+    SetStatusText(L"Installation cancelled");
+    SetDetailText(L"");
+    ResetProgress();
+  } else if (!cancelled) {
+    ResetProgress();
+    SetStatusText(L"Installation failed");
+    SetDetailText(L"See error message for details");
+  } else {
+    SetStatusText(L"Installation cancelled");
+    SetDetailText(L"");
+    ResetProgress();
+    SetStatusText(L"Ready");
+    SetDetailText(L"");
+  }
+  RequestRepaint();
+  EndWorker();
+  return 0;
+}
+
+uint32_t UninstallThreadProc(void*) {
+  const bool ok = RunUninstall();
+  if (CancelRequested()) {
+    SetStatusText(L"Uninstallation cancelled");
+    SetDetailText(L"Some components may remain");
+  } else if (ok) {
+    ShowUninstallComplete();
+  }
+  ResetProgress();
+  SetStatusText(L"Ready");
+  SetDetailText(L"");
+  RequestRepaint();
+  EndWorker();
+  return 0;
+}
+
+uint32_t SilentUninstallThreadProc(void*) {
+  const bool completed = RunUninstall() && !CancelRequested();
+  if (completed && !g_silentMode) ShowUninstallComplete();
+  // Scripts and deployment tools tell a partial uninstall by the exit code.
+  g_exitCode.store(completed ? kExitSuccess : kExitUninstallIncomplete);
+  // The command line asked for this one operation: the window closes,
+  // through the same path as a close that waited for the worker.
+  g_closePending.store(true);
+  EndWorker();
+  return 0;
+}

@@ -1,0 +1,27 @@
+// The three worker thread procedures: each runs one sequence and then shows
+// its outcome. Started by StartWorker (app/main_window.h); the argument is
+// not used and the result is always 0.
+#ifndef APP_THREAD_PROCS_H_
+#define APP_THREAD_PROCS_H_
+
+#include <atomic>
+#include <cstdint>
+
+// The process exit code once the message loop has ended: 0, or 1 after a
+// command-line uninstall that did not complete.
+extern std::atomic<int32_t> g_exitCode;
+
+// RunInstall, then: the launch question after a success, or the
+// cancelled/failed texts; 0% and a repaint in every case.
+uint32_t InstallThreadProc(void* unused);
+
+// RunUninstall, then: the completion box after a success, the cancelled
+// texts after a cancel; then "Ready", 0% and a repaint. The window stays.
+uint32_t UninstallThreadProc(void* unused);
+
+// RunUninstall for the command line, then the completion box (unless
+// silent or not completed); sets g_exitCode to 0 only when it completed and
+// closes the window.
+uint32_t SilentUninstallThreadProc(void* unused);
+
+#endif  // APP_THREAD_PROCS_H_

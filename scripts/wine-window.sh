@@ -1,0 +1,260 @@
+#!/bin/bash
+# TessalineSetup.exe itself: its import table, and its window under Wine on a
+# private Xvfb display with openbox, at 96 and at 144 DPI: class, title,
+# outer size, centring, the colours of a screenshot at points computed from
+# the layout, the Install button's hover colour; then "/uninstall" answered
+# No. Nothing is clicked that could install anything.
+#
+# Usage: scripts/wine-window.sh [windows build folder]
+# Every check prints what it got; the last lines are a gtest-style summary
+# ("[  PASSED  ] N tests.") that scripts/test.sh counts. Exits non-zero when
+# any check failed. Uses a Wine prefix and HOME of its own under the build
+# folder, and stops everything it started.
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/windows}
+exe=$build/TessalineSetup.exe
+probe=$build/tests/window_probe.exe
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null || exit 1
+fi
+ninja --quiet -C "$build" -j2 TessalineSetup window_probe || exit 1
+
+passed=0
+failed=0
+failures=()
+
+# check NAME EXPECTED GOT
+check() {
+  echo "[ RUN      ] $1"
+  echo "  expected: $2"
+  echo "  got:      $3"
+  if [ "$2" == "$3" ]; then
+    echo "[       OK ] $1"
+    passed=$((passed + 1))
+  else
+    echo "[  FAILED  ] $1"
+    failed=$((failed + 1))
+    failures+=("$1")
+  fi
+}
+
+summary() {
+  echo "[==========] $((passed + failed)) checks ran."
+  echo "[  PASSED  ] $passed tests."
+  if [ "$failed" -gt 0 ]; then
+    echo "[  FAILED  ] $failed tests, listed below:"
+    printf '[  FAILED  ] %s\n' "${failures[@]}"
+  fi
+}
+
+# ---- The executable as a file ----
+size=$(stat -c %s "$exe")
+echo "TessalineSetup.exe: $size bytes"
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+check "GUI subsystem" "Windows GUI" "$(grep -oE 'Windows GUI|Windows CUI' <<<"$headers" | head -1)"
+check "stripped" "no symbols" "$(x86_64-w64-mingw32-objdump -t "$exe" 2>&1 | grep -o 'no symbols' | head -1)"
+# Windows takes these from System32 whatever lies beside the executable
+# (KnownDLLs); comctl32 is bound through the manifest. Anything else has to
+# be loaded at run time from System32.
+allowed="advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll shlwapi.dll user32.dll"
+imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$headers" | sort -u | tr '\n' ' ')
+echo "import table: $imports"
+others=""
+for dll in $imports; do
+  case " $allowed " in
+    *" $dll "*) ;;
+    *) others+="$dll " ;;
+  esac
+done
+check "imports only KnownDLLs and comctl32" "" "$others"
+check "imports user32 and kernel32" "2" "$(grep -cwE 'user32.dll|kernel32.dll' <<<"${imports// /$'\n'}")"
+
+# ---- Wine: prefix, display, window manager ----
+export WINEPREFIX=$build/wine-window
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine links the prefix's Desktop folder to $HOME/Desktop.
+export HOME=$build/wine-home
+mkdir -p "$HOME"
+
+display=
+for n in $(seq 90 199); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+    display=$n
+    break
+  fi
+done
+[ -n "$display" ] || { echo "no free X display number"; exit 1; }
+
+xvfb_pid=
+wm_pid=
+setup_pid=
+cleanup() {
+  if [ -n "$setup_pid" ]; then kill "$setup_pid" 2>/dev/null; wait "$setup_pid" 2>/dev/null; fi
+  wineserver -k >/dev/null 2>&1
+  for pid in $wm_pid $xvfb_pid; do
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
+}
+trap cleanup EXIT
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  env -u DISPLAY wineboot -i >/dev/null 2>&1
+  timeout 120 wineserver -w
+fi
+
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 50); do
+  [ -e "/tmp/.X11-unix/X$display" ] && break
+  sleep 0.1
+done
+export DISPLAY=":$display"
+openbox >/dev/null 2>&1 &
+wm_pid=$!
+sleep 1
+
+# probe ARGS...: the probe's report, without the carriage returns of Wine's
+# console output.
+probe() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# value KEY: the KEY=... line of the last probe's report.
+report=""
+value() { sed -n "s/^$1=//p" <<<"$report" | head -1; }
+
+# Wine reads the DPI when its server starts: the server has to end first
+# (it does a few seconds after its last program).
+set_dpi() {
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  timeout 60 wineserver -w
+}
+
+# Waits up to $2 seconds for the started setup to end; sets setup_rc.
+wait_setup() {
+  local i
+  setup_rc="still running"
+  for i in $(seq $(($2 * 10))); do
+    if ! kill -0 "$setup_pid" 2>/dev/null; then
+      wait "$setup_pid"
+      setup_rc=$?
+      setup_pid=
+      return
+    fi
+    sleep 0.1
+  done
+}
+
+# pixel X Y: the colour at a screen point of a fresh screenshot.
+pixel() {
+  import -window root "$build/wine-window-shot.png" 2>/dev/null
+  convert "$build/wine-window-shot.png" -format "%[pixel:p{$1,$2}]" info: 2>/dev/null
+}
+
+# pixel_becomes X Y COLOUR: polls for up to 5 s (a repaint after a pointer
+# move); prints the last colour seen.
+pixel_becomes() {
+  local got i
+  for i in $(seq 25); do
+    got=$(pixel "$1" "$2")
+    [ "$got" == "$3" ] && break
+    sleep 0.2
+  done
+  echo "$got"
+}
+
+report=$(probe admin)
+echo "Wine: CheckTokenMembership(Administrators) answers check=$(value check) member=$(value member)"
+echo "  (Wine treats the Unix user as an administrator, so the setup never relaunches itself here)"
+
+for dpi in 96 144; do
+  echo "=== $dpi DPI"
+  # Wine 8 reads HKCU\Control Panel\Desktop\LogPixels (falling back to
+  # LogPixels of HKLM\System\CurrentControlSet\Hardware Profiles\Current\
+  # Software\Fonts).
+  set_dpi "$dpi"
+
+  wine "$exe" >/dev/null 2>&1 &
+  setup_pid=$!
+  report=$(probe window 30)
+  echo "$report" | sed 's/^/  probe: /'
+  check "$dpi: window found" "1" "$(value found)"
+  check "$dpi: class" "TSLInstallerClass" "$(value class)"
+  check "$dpi: title" "Tessaline Setup" "$(value title)"
+  check "$dpi: style WS_VISIBLE|WS_CAPTION|WS_SYSMENU|WS_MINIMIZEBOX" "0x14ca0000" "$(value style)"
+  want=$((520 * dpi / 96))x$((320 * dpi / 96))
+  check "$dpi: outer size" "$want" "$(value size)"
+  check "$dpi: window DPI" "$dpi" "$(value window_dpi)"
+  IFS=, read -r left top right bottom <<<"$(value window)"
+  IFS=x read -r sw sh <<<"$(value screen)"
+  left=${left:-0} top=${top:-0} right=${right:-0} bottom=${bottom:-0} sw=${sw:-0} sh=${sh:-0}
+  check "$dpi: centred on the primary screen" "$(( (sw - (right - left)) / 2 )),$(( (sh - (bottom - top)) / 2 ))" "$left,$top"
+
+  # Layout points in client coordinates, from the 96-DPI lengths scaled
+  # with truncation, as the painting computes them.
+  IFS=x read -r W H <<<"$(value client)"
+  IFS=, read -r ox oy <<<"$(value origin)"
+  W=${W:-0} H=${H:-0} ox=${ox:-0} oy=${oy:-0}
+  S() { echo $(($1 * dpi / 96)); }
+  header=$(S 90)
+  track=$((header + $(S 90)))
+  bx=$((W - 2 * $(S 100) - $(S 25) - $(S 12)))
+  by=$((H - $(S 25) - $(S 32)))
+  rx=$((W - $(S 25) - $(S 100)))
+  at() { echo "$((ox + $1)) $((oy + $2))"; }
+  # shellcheck disable=SC2046
+  {
+    check "$dpi: background" "srgb(30,30,30)" "$(pixel $(at $(S 10) $((H - $(S 10)))))"
+    check "$dpi: header band" "srgb(45,45,48)" "$(pixel $(at $((W - $(S 10))) $(S 10)))"
+    check "$dpi: accent line" "srgb(0,122,204)" "$(pixel $(at $((W / 2)) $((header - $(S 2)))))"
+    check "$dpi: progress track" "srgb(60,60,60)" "$(pixel $(at $((W / 2)) $((track + $(S 3)))))"
+    check "$dpi: Install button" "srgb(60,60,60)" "$(pixel $(at $((bx + $(S 6))) $((by + $(S 16)))))"
+    check "$dpi: empty right slot" "srgb(30,30,30)" "$(pixel $(at $((rx + $(S 6))) $((by + $(S 16)))))"
+    # The pointer onto the button's centre (never a click), then away.
+    xdotool mousemove $(at $((bx + $(S 50))) $((by + $(S 16))))
+    check "$dpi: Install button under the pointer" "srgb(80,80,80)" \
+      "$(pixel_becomes $(at $((bx + $(S 6))) $((by + $(S 16)))) 'srgb(80,80,80)')"
+    xdotool mousemove 1 1
+    check "$dpi: Install button after the pointer left" "srgb(60,60,60)" \
+      "$(pixel_becomes $(at $((bx + $(S 6))) $((by + $(S 16)))) 'srgb(60,60,60)')"
+  }
+
+  # The window manager's close: WM_CLOSE with no operation running.
+  wmctrl -c "Tessaline Setup"
+  wait_setup "$setup_pid" 20
+  check "$dpi: closed, exit code" "0" "$setup_rc"
+  if [ -n "$setup_pid" ]; then
+    kill "$setup_pid" 2>/dev/null
+    wineserver -k >/dev/null 2>&1
+    setup_pid=
+  fi
+done
+
+echo "=== /uninstall answered No"
+set_dpi 96
+wine "$exe" /uninstall >/dev/null 2>&1 &
+setup_pid=$!
+report=$(probe box "Confirm Uninstall" 30)
+echo "$report" | sed 's/^/  probe: /'
+check "/uninstall: confirmation shown" "1" "$(value found)"
+check "/uninstall: question" \
+  "This will remove Tessaline and all associated data including:||• Application files|• Firewall rules|• Configuration data|• Scheduled tasks||Are you sure you want to uninstall?" \
+  "$(value text)"
+check "/uninstall: owned by the main window" "TSLInstallerClass" "$(value owner)"
+check "/uninstall: Yes and No" "1 1" "$(value yes) $(value no)"
+box=$(xdotool search --name "^Confirm Uninstall$" | head -1)
+if [ -n "$box" ]; then
+  xdotool windowactivate --sync "$box" 2>/dev/null
+  xdotool key n
+fi
+# A Yes would leave the program waiting in its completion or warning box.
+wait_setup "$setup_pid" 20
+check "/uninstall: No ends the program with exit code" "0" "$setup_rc"
+
+summary
+[ "$failed" -eq 0 ]

@@ -26,7 +26,8 @@ set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$repo/build/windows"
 exe="$build/tests/net_tests.exe"
-server="$repo/scripts/netns/fault_server.py"
+# shellcheck source=scripts/netns/lib.sh
+. "$repo/scripts/netns/lib.sh"
 
 # ---------------------------------------------------------------------------
 # Inside the namespace: bash net-test.sh --inside TMP PREFIX [gtest args]
@@ -34,51 +35,27 @@ if [ "${1-}" = "--inside" ]; then
   tmp="$2"
   prefix="$3"
   shift 3
+  tsl_netns_dir="$tmp"
 
-  server_pids=()
   wine_started=""
   cleanup() {
+    # Stopping carries on past whatever fails (`wineserver -k` with no
+    # server left answers 1), and keeps the test's exit status.
+    set +e
     # wineserver and every program of the prefix first, then our servers.
     if [ -n "$wine_started" ]; then tsl_wine_stop; fi
-    local pid
-    for pid in "${server_pids[@]}"; do
-      kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${server_pids[@]}"; do
-      wait "$pid" 2>/dev/null || true
-    done
+    tsl_netns_stop_servers
   }
   trap cleanup EXIT
 
-  mount --make-rprivate /
-  ip link set lo up
-  mount --bind "$tmp/hosts" /etc/hosts
-  mount --bind "$tmp/bundle.crt" /etc/ssl/certs/ca-certificates.crt
-  # WinHTTP's default proxy must not point anywhere.
-  unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY no_proxy NO_PROXY
-
-  python3 "$server" --address 127.0.0.1 --https-port 443 --http-port 80 \
+  tsl_netns_enter
+  tsl_netns_start_server main --address 127.0.0.1 --https-port 443 --http-port 80 \
     --cert "$tmp/deploy.crt" --key "$tmp/deploy.key" \
-    --root "$tmp/www" --rules "$tmp/rules.json" --ready "$tmp/ready-main" \
-    2>"$tmp/server-main.log" &
-  server_pids+=($!)
-  python3 "$server" --address 127.0.0.2 --https-port 443 \
+    --root "$tmp/www" --rules "$tmp/rules.json"
+  tsl_netns_start_server untrusted --address 127.0.0.2 --https-port 443 \
     --cert "$tmp/untrusted.crt" --key "$tmp/untrusted.key" \
-    --root "$tmp/www" --rules "$tmp/rules.json" --ready "$tmp/ready-untrusted" \
-    2>"$tmp/server-untrusted.log" &
-  server_pids+=($!)
-
-  for ready in ready-main ready-untrusted; do
-    for _ in $(seq 1 100); do
-      [ -s "$tmp/$ready" ] && break
-      sleep 0.1
-    done
-    if [ ! -s "$tmp/$ready" ]; then
-      echo "net-test: server not ready ($ready)" >&2
-      cat "$tmp"/server-*.log >&2
-      exit 1
-    fi
-  done
+    --root "$tmp/www" --rules "$tmp/rules.json"
+  tsl_netns_wait_servers
 
   # With curl, outside Wine: names resolve through the mounted hosts file,
   # the bundle trusts the main server, and the untrusted server fails on its
@@ -125,10 +102,7 @@ if [ "${1-}" = "--fresh-prefix" ]; then
   fresh_prefix=1
   shift
 fi
-if [ "$(id -u)" != 0 ]; then
-  echo "net-test: needs root (unshare --net --mount, mount --bind)" >&2
-  exit 2
-fi
+tsl_netns_require_root net-test
 
 start=$SECONDS
 if [ ! -f "$build/build.ninja" ]; then
@@ -140,35 +114,13 @@ ninja -C "$build" net_tests
 
 tmp="$(mktemp -d /tmp/tsl-net.XXXXXX)"
 trap 'rm -rf "$tmp"' EXIT
+tsl_netns_dir="$tmp"
 
-# make_ca NAME CN: NAME.crt / NAME.key, a CA valid for a day.
-make_ca() {
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 1 \
-    -keyout "$tmp/$1.key" -out "$tmp/$1.crt" -subj "/CN=$2" \
-    -addext "basicConstraints=critical,CA:TRUE" \
-    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-}
-# make_server_cert CA NAME DNS...: NAME.crt / NAME.key signed by CA.
-make_server_cert() {
-  local ca="$1" name="$2" san=""
-  shift 2
-  local host
-  for host in "$@"; do san="${san:+$san,}DNS:$host"; done
-  openssl req -newkey rsa:2048 -nodes -sha256 -keyout "$tmp/$name.key" \
-    -out "$tmp/$name.csr" -subj "/CN=$1" 2>/dev/null
-  printf '%s\n' "subjectAltName=$san" "basicConstraints=critical,CA:FALSE" \
-    "keyUsage=critical,digitalSignature,keyEncipherment" \
-    "extendedKeyUsage=serverAuth" >"$tmp/$name.ext"
-  openssl x509 -req -sha256 -days 1 -in "$tmp/$name.csr" \
-    -CA "$tmp/$ca.crt" -CAkey "$tmp/$ca.key" -CAcreateserial \
-    -extfile "$tmp/$name.ext" -out "$tmp/$name.crt" 2>/dev/null
-}
-
-make_ca test-ca "Tessaline net test CA"
-make_ca stranger-ca "Untrusted net test CA"
-make_server_cert test-ca deploy deploy.maretto.example aka.ms go.microsoft.com
-make_server_cert stranger-ca untrusted untrusted.maretto.example
-cat /etc/ssl/certs/ca-certificates.crt "$tmp/test-ca.crt" >"$tmp/bundle.crt"
+tsl_netns_make_ca test-ca "Tessaline net test CA"
+tsl_netns_make_ca stranger-ca "Untrusted net test CA"
+tsl_netns_make_server_cert test-ca deploy deploy.maretto.example aka.ms go.microsoft.com
+tsl_netns_make_server_cert stranger-ca untrusted untrusted.maretto.example
+tsl_netns_make_bundle test-ca
 
 cat >"$tmp/hosts" <<'EOF'
 127.0.0.1 localhost
@@ -211,8 +163,6 @@ exec 8>"$prefix.run-lock"
 flock -w 900 8 || { echo "net-test: $prefix is busy with another run" >&2; exit 1; }
 
 status=0
-# A pid namespace too: whatever Wine leaves running ends with it.
-unshare --net --mount --pid --fork --mount-proc -- \
-  bash "$0" --inside "$tmp" "$prefix" "$@" || status=$?
+tsl_netns_unshare bash "$0" --inside "$tmp" "$prefix" "$@" || status=$?
 echo "net-test: exit $status after $((SECONDS - start)) s"
 exit "$status"

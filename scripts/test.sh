@@ -26,8 +26,17 @@ run_layer() {
   "$@" >"$log" 2>&1
   local rc=$?
   local passed failed
-  passed=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$log" | awk '{s+=$4} END {print s+0}')
-  failed=$(grep -hoE '^\[  FAILED  \] [0-9]+ tests?, listed below' "$log" | awk '{s+=$4} END {print s+0}')
+  # A script that counts its own checks ends with "N passed, N failed";
+  # otherwise add up GoogleTest's summaries.
+  local plain
+  plain=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+  if [ -n "$plain" ]; then
+    passed=$(awk '{print $1}' <<<"$plain")
+    failed=$(awk '{print $3}' <<<"$plain")
+  else
+    passed=$(grep -hoE '^\[  PASSED  \] [0-9]+' "$log" | awk '{s+=$4} END {print s+0}')
+    failed=$(grep -hoE '^\[  FAILED  \] [0-9]+ tests?, listed below' "$log" | awk '{s+=$4} END {print s+0}')
+  fi
   if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
   if [ "$rc" -ne 0 ]; then
     grep -E '^\[  FAILED  \]|Failure|error:|ERROR' "$log" | head -40
@@ -68,6 +77,8 @@ run_layer render-wine scripts/wine-render.sh
 run_layer registration-wine scripts/wine-registration.sh
 run_layer uninstall-wine scripts/wine-uninstall.sh
 run_layer window-wine scripts/wine-window.sh
+run_layer e2e-world scripts/e2e-smoke.sh
+run_layer e2e scripts/e2e-test.sh
 
 echo
 echo "=== summary"

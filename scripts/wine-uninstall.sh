@@ -1,14 +1,25 @@
 #!/bin/bash
-# Runs the uninstall's tree removal and firewall clean-up for real under Wine:
-# uninstall_wine_tests.exe under trace_collector.exe (which catches the
-# OutputDebugString lines Wine does not print), then the tree contract tests.
-# Builds the Windows targets first when needed. Uses a private Wine prefix
-# (build/wine-prefix, or $TSL_WINEPREFIX), stops its wineserver at the end and
-# leaves nothing outside the prefix and build/.
+# Runs the uninstall for real under Wine:
+#  1. uninstall_wine_tests.exe under trace_collector.exe (which catches the
+#     OutputDebugString lines Wine does not print): tree removal, firewall
+#     clean-up;
+#  2. the whole uninstall as Add/Remove Programs starts it: the same program
+#     copied to C:\Program Files\Maretto\TSL\updater.exe in the prefix and run
+#     from there, on an Xvfb display for its windows and the warning box,
+#     once with the move of the running program refused and once with it
+#     moved out; then the deferred deletion is checked with `wine reg query`
+#     and seen done after a restart of the prefix;
+#  3. the tree contract tests.
+# Builds the Windows targets first when needed. Uses a Wine prefix of its own
+# (build/wine-uninstall/prefix, or $TSL_WINEPREFIX), since step 2 writes to
+# its Program Files and HKLM and restarts it, with HOME in
+# build/wine-uninstall/home (Wine links the Desktop to $HOME); stops its
+# wineserver and Xvfb at the end and leaves nothing outside build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/build/windows"
+work="$root/build/wine-uninstall"
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
@@ -16,31 +27,40 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ninja -C "$build" -j2 uninstall_wine_tests trace_collector contract_tests >/dev/null
 
-export WINEPREFIX="${TSL_WINEPREFIX:-$root/build/wine-prefix}"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-mkdir -p "$WINEPREFIX"
-(
-  flock 9
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "creating Wine prefix $WINEPREFIX" >&2
-    env -u DISPLAY wineboot -i >/dev/null 2>&1
-    wineserver -w
-  fi
-) 9>"$WINEPREFIX/.tsl-wine-env.lock"
+mkdir -p "$work/home"
+export HOME="$work/home"
+unset DISPLAY XDG_DESKTOP_DIR XDG_CONFIG_HOME
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh "${TSL_WINEPREFIX:-$work/prefix}"
+
+# The shortcut the test lays out must not land in $HOME: make the prefix's
+# Desktop a real folder.
+for desktop in "$WINEPREFIX"/drive_c/users/*/Desktop; do
+  if [ -L "$desktop" ]; then rm "$desktop" && mkdir "$desktop"; fi
+done
 
 # A folder of the prefix's C: drive for this run, shown to Windows as C:\...
 run_name="tsl-uninstall-run-$$"
 run_dir="$WINEPREFIX/drive_c/$run_name"
 run_win="C:\\$run_name"
+install_dir="$WINEPREFIX/drive_c/Program Files/Maretto/TSL"
+install_exe='C:\Program Files\Maretto\TSL\updater.exe'
+session_manager='HKLM\System\CurrentControlSet\Control\Session Manager'
 
 cleanup() {
   rm -rf "$run_dir"
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  tsl_wine_display_stop || true
+  tsl_wine_stop || true
 }
 trap cleanup EXIT
+
+# One session for the whole run, so that nothing pending is carried out
+# before the checks; its background programs start here, away from any pipe.
+# (The wine-env.sh functions are called with || so that set -e does not end
+# the script inside them on an expected non-zero status.)
+tsl_wine_stop || true
+wineserver -p
+wine cmd /c exit >/dev/null 2>&1
 
 # Wine 8 cannot create junctions; its folder links are Unix symbolic links,
 # which it reports with FILE_ATTRIBUTE_REPARSE_POINT. The test walks
@@ -56,12 +76,74 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 status=0
 wine "$build/tests/trace_collector.exe" "$run_win\\trace.log" \
   "$(windows_path "$build/tests/uninstall_wine_tests.exe")" \
-  "--trace-file=$run_win\\trace.log" "--link-fixture=$run_win\\links" || status=1
+  "--trace-file=$run_win\\trace.log" "--link-fixture=$run_win\\links" \
+  '--gtest_filter=-UninstallFromInstallFolder*' || status=1
 echo "--- debug output caught by trace_collector:"
 cat "$run_dir/trace.log" 2>/dev/null || true
 echo "---"
 if [ ! -e "$run_dir/links/outside/keep.txt" ]; then
   echo "FAILED: the walk went through the link into outside/" >&2
+  status=1
+fi
+
+# ---- The whole uninstall, started from the install folder ----
+# The checks below are counted in gtest's words, for scripts/test.sh.
+passed=0
+failures=()
+check() {  # check WHAT COMMAND...
+  local what=$1
+  shift
+  if "$@"; then
+    echo "ok: $what"
+    passed=$((passed + 1))
+  else
+    echo "FAILED: $what" >&2
+    failures+=("$what")
+  fi
+}
+
+from_install_folder() {  # from_install_folder TEST
+  mkdir -p "$install_dir"
+  cp "$build/tests/uninstall_wine_tests.exe" "$install_dir/updater.exe"
+  wine "$build/tests/trace_collector.exe" "$run_win\\$1.log" "$install_exe" \
+    "--trace-file=$run_win\\$1.log" "--gtest_filter=UninstallFromInstallFolderTest.$1" || status=1
+  echo "--- debug output of $1:"
+  cat "$run_dir/$1.log" 2>/dev/null || true
+  echo "---"
+}
+
+tsl_wine_display_start || { echo "wine-uninstall: no Xvfb display" >&2; exit 1; }
+from_install_folder RefusedMoveLeavesTheTwoFolderWarnings
+from_install_folder RunningProgramIsMovedOutAndDeletedAtRestart
+tsl_wine_display_stop || true
+
+# The moved program's path, from the trace line that names it.
+parked=$(sed -n 's/^[AW]\t\[Uninstall\] Moved the running program out to: \(.*\)%0A$/\1/p' \
+  "$run_dir/RunningProgramIsMovedOutAndDeletedAtRestart.log" 2>/dev/null || true)
+check "the trace names where the program went ($parked)" test -n "$parked"
+parked_unix=""
+if [ -n "$parked" ]; then parked_unix=$(wine winepath -u "$parked" 2>/dev/null || true); fi
+check "the install folder and its parent are gone" \
+  test ! -e "$WINEPREFIX/drive_c/Program Files/Maretto"
+check "the moved program is in the temp folder ($parked_unix)" \
+  test -n "$parked_unix" -a -f "$parked_unix"
+pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations 2>&1 || true)
+echo "$pending"
+# REG_MULTI_SZ: the NT path, then the empty target that means "delete".
+check "reg query lists its deletion at restart" grep -qF "\\??\\$parked\\0" <<<"$pending"
+
+# Windows carries the deletion out at the next boot (the session manager);
+# Wine at the next start of the prefix, in wineboot.
+tsl_wine_stop || true
+wine cmd /c exit >/dev/null 2>&1
+pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations 2>&1 || true)
+check "after a restart the deletion is no longer pending" \
+  bash -c '! grep -qF "$1" <<<"$2"' _ "$parked" "$pending"
+check "after a restart the moved program is gone" test -n "$parked_unix" -a ! -e "$parked_unix"
+echo "[  PASSED  ] $passed reg query and file checks."
+if [ "${#failures[@]}" -ne 0 ]; then
+  echo "[  FAILED  ] ${#failures[@]} tests, listed below:"
+  printf '[  FAILED  ] %s\n' "${failures[@]}"
   status=1
 fi
 

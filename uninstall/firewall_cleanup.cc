@@ -56,6 +56,9 @@ int32_t RemoveFirewallRules() {
   int32_t failed = 0;
   platform::FwpmFilterEnumTemplate0 query;
   query.providerKey = kFirewallProviderKey;
+  // The engine lists only filters whose action type shares a bit with the
+  // mask: 0 would list none and leave every filter of the product behind.
+  query.actionMask = 0xFFFFFFFF;
   platform::FwpmHandle enumHandle = nullptr;
   status = platform::FwpmFilterCreateEnumHandle0(engine, query, &enumHandle);
   if (status != 0) {

@@ -19,9 +19,6 @@ namespace {
 
 constexpr wchar_t kBullet[] = L"\u2022 ";
 constexpr uint32_t kMaxPath = 260;
-// MOVEFILE_REPLACE_EXISTING, MOVEFILE_DELAY_UNTIL_REBOOT.
-constexpr uint32_t kMoveReplaceExisting = 0x1;
-constexpr uint32_t kMoveDelayUntilReboot = 0x4;
 
 bool StopForCancel() {
   if (!CancelRequested()) return false;
@@ -40,37 +37,61 @@ bool IsInside(const std::wstring& path, const std::wstring& folder) {
   return true;
 }
 
+// Whether removing `folder` would come to delete the file at `path`: it
+// lies below the folder, and the folder and every folder on the way down
+// exist and are no links (the tree removal removes a link, never walks in).
+bool FolderRemovalReaches(const std::wstring& folder, const std::wstring& path) {
+  if (!IsInside(path, folder)) return false;
+  for (size_t end = folder.size(); end != std::wstring::npos; end = path.find(L'\\', end + 1)) {
+    uint32_t attributes = platform::GetFileAttributesW(path.substr(0, end));
+    if (attributes == platform::kInvalidFileAttributes ||
+        !(attributes & platform::kFileAttributeDirectory) ||
+        (attributes & platform::kFileAttributeReparsePoint)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Add/Remove Programs starts the uninstall from updater.exe inside the
 // install folder; a running program cannot be deleted, so it would keep the
-// install folder and its parent alive for good. Move it to the temp folder
-// and have Windows delete it at the next restart. If that fails, the folder
-// step reports the file like any other it cannot delete.
+// install folder and its parent alive for good. It can be renamed, though:
+// move it to the temp folder and have Windows delete it at the next start.
+// If that fails, the folder step reports the file like any other it cannot
+// delete.
 void MoveRunningProgramOutOfProductFolders() {
   std::wstring self;
-  if (platform::GetModuleFileNameW(kMaxPath, &self) == 0) return;
-  bool inside = false;
-  for (const wchar_t* folder : kProductFolders) inside = inside || IsInside(self, folder);
-  if (!inside) return;
+  uint32_t length = platform::GetModuleFileNameW(kMaxPath, &self);
+  // A cut-off path names some other file, or none.
+  if (length == 0 || length >= kMaxPath) return;
+  bool reached = false;
+  for (const wchar_t* folder : kProductFolders) {
+    reached = reached || FolderRemovalReaches(folder, self);
+  }
+  if (!reached) return;
 
+  // GetTempFileNameW reserves a unique name by creating an empty file there,
+  // which the move then replaces.
   std::wstring temp = platform::GetTempPathW();
   std::wstring parked;
   if (temp.empty() || platform::GetTempFileNameW(temp, L"TSL", 0, &parked) == 0) {
-    platform::OutputDebugStringA("[Uninstall] Could not park the running program (error " +
-                                 std::to_string(platform::GetLastError()) + ")\n");
+    platform::OutputDebugStringA(
+        "[Uninstall] Failed to reserve a temporary name for the running program: " +
+        std::to_string(platform::GetLastError()) + "\n");
     return;
   }
-  // The reserved name exists as an empty file: replace it.
-  if (!platform::MoveFileExW(self, parked, kMoveReplaceExisting)) {
+  if (!platform::MoveFileExW(self, parked, platform::kMovefileReplaceExisting)) {
     uint32_t error = platform::GetLastError();
     platform::DeleteFileW(parked);
-    platform::OutputDebugStringA("[Uninstall] Could not move the running program out (error " +
-                                 std::to_string(error) + ")\n");
+    platform::OutputDebugStringA("[Uninstall] Failed to move the running program out: " +
+                                 std::to_string(error) + "\n");
     return;
   }
-  if (!platform::MoveFileExW(parked, std::wstring(), kMoveDelayUntilReboot)) {
-    platform::OutputDebugStringA(
-        "[Uninstall] Could not schedule deletion of the moved program (error " +
-        std::to_string(platform::GetLastError()) + ")\n");
+  // The path is wide text: a user name in it may be any character.
+  platform::OutputDebugStringW(L"[Uninstall] Moved the running program out to: " + parked + L"\n");
+  if (!platform::MoveFileExW(parked, std::wstring(), platform::kMovefileDelayUntilReboot)) {
+    platform::OutputDebugStringA("[Uninstall] Failed to schedule deletion at restart: " +
+                                 std::to_string(platform::GetLastError()) + "\n");
   }
 }
 

@@ -348,7 +348,8 @@ uint64_t ClockMs();
 void SetLocalTime(const platform::SystemTime& time);
 // The running program's path as GetModuleFileNameW reports it (default
 // C:\Users\User\Downloads\TessalineSetup.exe); the file itself is added by
-// the test. It counts as a running image.
+// the test. It counts as a running image, at its new place once moved
+// (GetModuleFileNameW still reports the path it was started from).
 void SetModuleFileName(const std::wstring& path);
 
 // ---- Security and temporary names ----
@@ -523,12 +524,15 @@ const std::vector<PendingMove>& PendingMoves();
 // FWP_E_IN_USE while something refers to the object), holds a transaction
 // per session (commit applies, abort or close without commit rolls back),
 // and answers a filter enumeration from the filters present when the handle
-// was created, in the order they were added, honouring only the template's
-// provider key.
+// was created, in the order they were added, honouring the template's
+// provider key and action mask (a filter is listed only when its action type
+// shares a bit with the mask, so a mask of 0 lists none).
 void AddFwpmProvider(const platform::Guid& key);
 void AddFwpmSublayer(const platform::Guid& key, std::optional<platform::Guid> providerKey);
+// FWP_ACTION_BLOCK, the commonest action of a product's filters.
+constexpr uint32_t kFwpActionBlock = 0x1001;
 void AddFwpmFilter(uint64_t id, std::optional<platform::Guid> providerKey,
-                   const platform::Guid& sublayerKey);
+                   const platform::Guid& sublayerKey, uint32_t actionType = kFwpActionBlock);
 // Another program deletes a filter (outside any session of ours).
 void RemoveFwpmFilter(uint64_t id);
 // Ids of the filters present, ascending.

@@ -603,6 +603,7 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
       open.key = toKey + open.key.substr(fromKey.size());
     }
   }
+  fake::RunningImagesMoved(fromKey, toKey);
   return true;
 }
 

@@ -20,6 +20,7 @@ struct Filter {
   uint64_t id;
   std::optional<Guid> providerKey;
   Guid sublayerKey;
+  uint32_t actionType;
 };
 
 struct Sublayer {
@@ -130,8 +131,9 @@ void AddFwpmSublayer(const Guid& key, std::optional<Guid> providerKey) {
   g_objects.sublayers.push_back({key, providerKey});
 }
 
-void AddFwpmFilter(uint64_t id, std::optional<Guid> providerKey, const Guid& sublayerKey) {
-  g_objects.filters.push_back({id, providerKey, sublayerKey});
+void AddFwpmFilter(uint64_t id, std::optional<Guid> providerKey, const Guid& sublayerKey,
+                   uint32_t actionType) {
+  g_objects.filters.push_back({id, providerKey, sublayerKey, actionType});
 }
 
 void RemoveFwpmFilter(uint64_t id) {
@@ -248,7 +250,8 @@ uint32_t FwpmFilterCreateEnumHandle0(FwpmHandle engine, const FwpmFilterEnumTemp
   if (status == 0) {
     fake::Enumeration enumeration{reinterpret_cast<uintptr_t>(engine), {}, 0};
     for (const fake::Filter& f : fake::g_objects.filters) {
-      if (!enumTemplate.providerKey || f.providerKey == enumTemplate.providerKey) {
+      bool provider = !enumTemplate.providerKey || f.providerKey == enumTemplate.providerKey;
+      if (provider && (f.actionType & enumTemplate.actionMask) != 0) {
         enumeration.ids.push_back(f.id);
       }
     }

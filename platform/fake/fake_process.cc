@@ -43,6 +43,10 @@ std::function<void(const ProcessStart&)> g_onStart;
 uint64_t g_clock = 0;
 SystemTime g_localTime = kDefaultLocalTime;
 std::wstring g_module = kDefaultModule;
+// Where the running program's file is now: a renamed image keeps running
+// (and stays undeletable) at its new place, while GetModuleFileNameW goes
+// on reporting the path it was started from.
+std::wstring g_moduleImageKey = PathKey(kDefaultModule);
 
 void ResetProcesses() {
   g_scripts.clear();
@@ -53,6 +57,7 @@ void ResetProcesses() {
   g_clock = 0;
   g_localTime = kDefaultLocalTime;
   g_module = kDefaultModule;
+  g_moduleImageKey = PathKey(kDefaultModule);
 }
 
 ResetHook g_resetProcesses(ResetProcesses);
@@ -131,7 +136,7 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
 }  // namespace
 
 bool IsRunningImage(const std::wstring& key) {
-  if (key == PathKey(g_module)) return true;
+  if (key == g_moduleImageKey) return true;
   for (const auto& process : g_processes) {
     if (process.imageKey == key && Running(process)) return true;
   }
@@ -160,7 +165,20 @@ uint64_t ClockMs() { return g_clock; }
 
 void SetLocalTime(const SystemTime& time) { g_localTime = time; }
 
-void SetModuleFileName(const std::wstring& path) { g_module = path; }
+void SetModuleFileName(const std::wstring& path) {
+  g_module = path;
+  g_moduleImageKey = PathKey(path);
+}
+
+void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey) {
+  auto follow = [&](std::wstring* key) {
+    if (*key == fromKey || key->compare(0, fromKey.size() + 1, fromKey + L'\\') == 0) {
+      *key = toKey + key->substr(fromKey.size());
+    }
+  };
+  follow(&g_moduleImageKey);
+  for (auto& process : g_processes) follow(&process.imageKey);
+}
 
 }  // namespace fake
 

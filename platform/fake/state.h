@@ -30,6 +30,9 @@ bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
 // Whether a process of the fake runs from the file with this PathKey (the
 // running program included): such a file cannot be deleted or written.
 bool IsRunningImage(const std::wstring& key);
+// MoveFileExW moved the object with PathKey fromKey (and what lies below
+// it) to toKey: running images there follow it.
+void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);
 
 // fake_window.cc, for the window manager: DestroyWindow's end of a window;
 // whether it has an invalid area; the test's OnPaint handler after a

@@ -12,13 +12,22 @@ up, but nothing in it depends on that.
 
 Files: GET /a/b serves ROOT/<host>/a/b when that exists (host from the Host
 header, so one server can stand in for several names), else ROOT/a/b, else
-404. HEAD is answered the same way without the body.
+404; with --host-dirs-only only ROOT/<host>/a/b, so a name serves nothing
+that another name's folder holds. HEAD is answered the same way without the
+body. The query string plays no part in finding a file.
 
-Rules (a JSON object) are looked up by "<host><path>" first, then by
-"<path>"; the query string is ignored. Every field is optional:
+Rules (a JSON object) are looked up by these keys, first match wins:
+"<scheme>://<host><path>?<query>", "<scheme>://<host><path>",
+"<host><path>?<query>", "<host><path>", "<path>?<query>", "<path>" (the
+"?<query>" keys only when the request has a query). So a rule can answer a
+link whose meaning is in its query, and can tell https from plain http. The
+rules file is read for every request (replace it by a rename), so a running
+server can be given other faults between two requests. Every field is
+optional:
 
     status        int, default 200
-    file          name under ROOT to send as the body (default: the path)
+    file          name under ROOT to send as the body (default: the path as
+                  a file would be found)
     body          literal body text, used instead of a file
     location      Location header (with status 301/302/307/308)
     headers       object of extra headers
@@ -37,7 +46,7 @@ Rules (a JSON object) are looked up by "<host><path>" first, then by
                   the client has read what was sent before the fault
 
 A line per request goes to stderr:
-    <scheme> <client> <host> <method> <path> -> <status> sent=<n> [fault]
+    <scheme> <client> <host> <method> <path> -> <status> sent=<n> [fault] ua="<user agent>"
 and one per connection that failed its handshake or closed without a request.
 
 --ready FILE is written once every listener accepts connections.
@@ -62,8 +71,40 @@ PIECE = 64 * 1024
 
 class Settings:
     root = "."
+    host_dirs_only = False
+    rules_path = None
+    rules_read = False
     rules = {}
+    rules_lock = threading.Lock()
     stop = threading.Event()
+
+
+def current_rules():
+    """The rules as the file holds them now: it is small, so it is simply
+    read for every request, and no change between two requests is missed."""
+    if Settings.rules_path is None:
+        return Settings.rules
+    with Settings.rules_lock:
+        try:
+            with open(Settings.rules_path) as f:
+                Settings.rules = json.load(f)
+            Settings.rules_read = True
+        except (OSError, ValueError) as e:
+            # Keep the last good rules; a half-written file is the writer's bug.
+            log("rules not read again: %s" % e)
+        return Settings.rules
+
+
+def find_rule(rules, scheme, host, path, query):
+    keys = []
+    for prefix in (scheme + "://" + host, host, ""):
+        if query:
+            keys.append(prefix + path + "?" + query)
+        keys.append(prefix + path)
+    for key in keys:
+        if key in rules:
+            return rules[key]
+    return {}
 
 
 def log(line):
@@ -71,11 +112,18 @@ def log(line):
     sys.stderr.flush()
 
 
-def resolve_file(host, name):
-    """Path of the file to serve for name, or None; never outside root."""
+def resolve_file(host, name, from_rule):
+    """Path of the file to serve for name, or None; never outside root.
+    A rule's file is named from ROOT; a path is looked up for its host."""
     root = os.path.realpath(Settings.root)
     relative = name.lstrip("/")
-    for candidate in (os.path.join(root, host, relative), os.path.join(root, relative)):
+    if from_rule:
+        candidates = [os.path.join(root, relative)]
+    else:
+        candidates = [os.path.join(root, host, relative)]
+        if not Settings.host_dirs_only:
+            candidates.append(os.path.join(root, relative))
+    for candidate in candidates:
         real = os.path.realpath(candidate)
         if real != root and not real.startswith(root + os.sep):
             continue
@@ -123,14 +171,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def respond(self, send_body):
         self.requests += 1
         host = (self.headers.get("Host") or "").split(":")[0].lower()
-        path = urllib.parse.urlsplit(self.path).path
-        rule = Settings.rules.get(host + path, Settings.rules.get(path, {}))
+        target = urllib.parse.urlsplit(self.path)
+        rule = find_rule(current_rules(), self.server.scheme, host, target.path, target.query)
         status = int(rule.get("status", 200))
 
         if "body" in rule:
             body = rule["body"].encode("utf-8")
         elif "file" in rule or status == 200:
-            found = resolve_file(host, rule.get("file", path))
+            found = resolve_file(host, rule.get("file", target.path), "file" in rule)
             if found is None:
                 status = 404
                 body = b"not found\n"
@@ -160,9 +208,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except OSError as e:
             fault = "client gone (%s)" % e.__class__.__name__
             self.close_connection = True
-        log("%s %s %s %s %s -> %d sent=%d%s" % (
+        log("%s %s %s %s %s -> %d sent=%d%s ua=\"%s\"" % (
             self.server.scheme, self.client_address[0], host or "-", self.command,
-            self.path, status, sent, " " + fault if fault else ""))
+            self.path, status, sent, " " + fault if fault else "",
+            self.headers.get("User-Agent", "")))
 
     def send_body(self, body, rule):
         limit, fault = len(body), ""
@@ -219,6 +268,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--address", default="127.0.0.1")
     parser.add_argument("--root", required=True)
+    parser.add_argument("--host-dirs-only", action="store_true",
+                        help="serve a path only from ROOT/<host>/")
     parser.add_argument("--rules")
     parser.add_argument("--https-port", type=int, default=443)
     parser.add_argument("--http-port", type=int, help="also serve plain HTTP on this port")
@@ -228,9 +279,12 @@ def main():
     args = parser.parse_args()
 
     Settings.root = args.root
+    Settings.host_dirs_only = args.host_dirs_only
     if args.rules:
-        with open(args.rules) as f:
-            Settings.rules = json.load(f)
+        Settings.rules_path = args.rules
+        current_rules()
+        if not Settings.rules_read:
+            parser.error("cannot read the rules file %s" % args.rules)
 
     servers = []
     if args.cert:

@@ -140,6 +140,26 @@ TEST_F(ProcessContractTest, RunningProgramFileCannotBeDeleted) {
   EXPECT_EQ(5u, GetLastError()) << "got " << GetLastError();
 }
 
+// What lets the uninstall get its own file out of the install folder: a
+// running program's file can be renamed, is still in use at its new place,
+// and the program keeps reporting the path it was started from.
+TEST_F(ProcessContractTest, RunningProgramFileCanBeMovedButNotDeletedThere) {
+  std::wstring self = Self();
+  std::wstring moved = self + L".moved";
+  ASSERT_TRUE(MoveFileExW(self, moved, 0)) << "error " << GetLastError();
+  SetLastError(kSentinel);
+  bool deleted = DeleteFileW(moved);
+  uint32_t error = GetLastError();
+  std::wstring reported;
+  GetModuleFileNameW(260, &reported);
+  bool movedBack = MoveFileExW(moved, self, 0);
+  ASSERT_TRUE(movedBack) << "error " << GetLastError() << "; the program is left at "
+                         << std::string(moved.begin(), moved.end());
+  EXPECT_FALSE(deleted) << "the moved program was deleted while running";
+  EXPECT_EQ(5u, error) << "got " << error;
+  EXPECT_EQ(self, reported);
+}
+
 TEST_F(ProcessContractTest, ShellExecuteReturnsAProcessHandleOnlyWhenAsked) {
   Handle process = kSentinelHandle;
   ASSERT_TRUE(ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", kCmd, L"/C exit 7", kSwHide, &process))

@@ -311,7 +311,22 @@ TEST_F(RemoveFirewallRulesTest, OpensTheNamedSessionAndEnumeratesByProvider) {
   EXPECT_TRUE(query->layerKey == platform::Guid{});
   EXPECT_EQ(0u, query->enumType);
   EXPECT_EQ(0u, query->flags);
-  EXPECT_EQ(0u, query->actionMask);
+  EXPECT_EQ(0xFFFFFFFFu, query->actionMask) << "every action type, block and permit alike";
+}
+
+TEST_F(RemoveFirewallRulesTest, FiltersOfEveryActionTypeAreRemoved) {
+  // FWP_ACTION_BLOCK, PERMIT, CALLOUT_TERMINATING, CALLOUT_INSPECTION,
+  // CALLOUT_UNKNOWN.
+  const uint32_t actions[] = {0x1001, 0x1002, 0x5003, 0x6004, 0x4005};
+  fake::AddFwpmProvider(kFirewallProviderKey);
+  fake::AddFwpmSublayer(kFirewallSublayerKey, kFirewallProviderKey);
+  uint64_t id = 500;
+  for (uint32_t action : actions) fake::AddFwpmFilter(id++, kFirewallProviderKey, kFirewallSublayerKey, action);
+
+  EXPECT_EQ(5, RemoveFirewallRules());
+  EXPECT_TRUE(fake::FwpmFilterIds().empty()) << ::testing::PrintToString(fake::FwpmFilterIds());
+  EXPECT_FALSE(fake::FwpmSublayerExists(kFirewallSublayerKey));
+  EXPECT_FALSE(fake::FwpmProviderExists(kFirewallProviderKey));
 }
 
 TEST_F(RemoveFirewallRulesTest, SecondRunFindsNothing) {

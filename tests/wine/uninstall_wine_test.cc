@@ -5,6 +5,11 @@
 //   trace_collector.exe TRACE uninstall_wine_tests.exe --trace-file=TRACE
 //                       [--link-fixture=FOLDER]
 //
+// The UninstallFromInstallFolder tests run the whole uninstall as
+// Add/Remove Programs starts it: from a copy of this program placed by the
+// script as C:\Program Files\Maretto\TSL\updater.exe in a Wine prefix of
+// its own, with an X display for the real windows and the warning box.
+//
 // The collector writes each OutputDebugString line to TRACE before this
 // program goes on, so a test reads its own lines right after the call.
 // --link-fixture names a folder prepared by scripts/wine-uninstall.sh with
@@ -13,6 +18,7 @@
 // (kRunningUnderWine) and pins Wine's answer with the reason.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <winioctl.h>
 
 #include <chrono>
@@ -24,8 +30,11 @@
 
 #include <gtest/gtest.h>
 
+#include "app/ui_state.h"
+#include "install/product_constants.h"
 #include "uninstall/firewall_cleanup.h"
 #include "uninstall/remove_tree.h"
+#include "uninstall/uninstall_sequence.h"
 
 namespace {
 
@@ -406,6 +415,399 @@ TEST_F(UninstallWineTest, FirewallCleanupWithoutAnEngine) {
   ASSERT_GE(result, 0) << (records.empty() ? std::string() : records[0].text);
   ASSERT_FALSE(records.empty());
   EXPECT_EQ(0u, records.back().text.rfind("[NWX Cleanup] Deleted ", 0)) << records.back().text;
+}
+
+// ---- The whole uninstall, started from the install folder ----
+
+const std::wstring kTsl = L"C:\\Program Files\\Maretto\\TSL";
+const std::wstring kMaretto = L"C:\\Program Files\\Maretto";
+const std::wstring kSarvenna = L"C:\\Program Files\\Sarvenna Platform";
+const std::wstring kDataMaretto = L"C:\\ProgramData\\Maretto";
+const std::wstring kOrlenda = L"C:\\ProgramData\\Orlenda";
+const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const std::string kMovedPrefix = "[Uninstall] Moved the running program out to: ";
+
+struct Screen {
+  int32_t percent;
+  std::wstring status;
+  std::wstring detail;
+  bool operator==(const Screen& o) const {
+    return percent == o.percent && status == o.status && detail == o.detail;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Screen& s) {
+  return os << "{" << s.percent << "%, \"" << Utf8(s.status) << "\", \"" << Utf8(s.detail)
+            << "\"}\n";
+}
+
+// One screen per reporting call of a run that visits every product folder.
+std::vector<Screen> FullRunScreens(bool withWarnings) {
+  std::vector<Screen> out;
+  Screen now{0, L"Ready", L""};
+  auto progress = [&](int32_t p) { now.percent = p; out.push_back(now); };
+  auto status = [&](const std::wstring& t) { now.status = t; out.push_back(now); };
+  auto detail = [&](const std::wstring& t) { now.detail = t; out.push_back(now); };
+  progress(5);
+  status(L"Uninstalling...");
+  detail(L"Removing firewall rules");
+  progress(25);
+  detail(L"Removing scheduled task");
+  progress(35);
+  detail(L"Removing desktop shortcut");
+  progress(45);
+  detail(L"Removing registry entries");
+  progress(55);
+  detail(L"Removing application files");
+  for (const wchar_t* folder : kProductFolders) detail(std::wstring(L"Removing: ") + folder);
+  progress(100);
+  status(withWarnings ? L"Uninstallation completed with warnings" : L"Uninstallation complete!");
+  detail(withWarnings ? L"Some items could not be removed" : L"All components removed");
+  return out;
+}
+
+std::wstring BoxText(const std::vector<std::wstring>& warnings) {
+  std::wstring text = L"Uninstallation completed, but some items could not be removed:\n\n";
+  for (const auto& w : warnings) text += w;
+  return text +
+         L"\nYou may need to manually delete remaining files or restart your computer and try "
+         L"again.";
+}
+
+std::wstring FolderLine(const std::wstring& folder) {
+  return L"\u2022 Could not fully remove: " + folder + L"\n";
+}
+
+std::vector<std::string> Utf8(const std::vector<std::wstring>& texts) {
+  std::vector<std::string> out;
+  for (const auto& t : texts) out.push_back(Utf8(t));
+  return out;
+}
+
+std::vector<Screen> g_screens;
+
+// The main window: records what a paint would show.
+LRESULT CALLBACK RecordingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_PAINT) return DefWindowProcW(window, message, wParam, lParam);
+  PAINTSTRUCT paint;
+  BeginPaint(window, &paint);
+  wchar_t status[256] = {};
+  wchar_t detail[256] = {};
+  GetWindowTextW(static_cast<HWND>(g_statusLabel), status, 256);
+  GetWindowTextW(static_cast<HWND>(g_detailLabel), detail, 256);
+  Screen now{g_progressPercent.load(), status, detail};
+  // The X server's expose events (the window mapped, the box closing over
+  // it) add paints of an unchanged state; only changes are screens.
+  if (g_screens.empty() || !(g_screens.back() == now)) g_screens.push_back(now);
+  EndPaint(window, &paint);
+  return 0;
+}
+
+// The warning box as the user sees it.
+struct BoxSeen {
+  bool seen = false;
+  std::wstring text;
+  HWND owner = nullptr;
+  bool busy = false;
+  bool okOnly = false;
+  bool warningIcon = false;
+};
+
+BOOL CALLBACK ReadBoxChild(HWND child, LPARAM param) {
+  auto* box = reinterpret_cast<BoxSeen*>(param);
+  wchar_t className[32] = {};
+  GetClassNameW(child, className, 32);
+  if (lstrcmpiW(className, L"Static") != 0) return TRUE;
+  if (GetWindowLongW(child, GWL_STYLE) & SS_ICON) {
+    HICON icon = reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+    box->warningIcon = icon != nullptr && icon == LoadIconW(nullptr, IDI_WARNING);
+    return TRUE;
+  }
+  int length = GetWindowTextLengthW(child);
+  if (length > 0) {
+    std::wstring text(length + 1, L'\0');
+    text.resize(GetWindowTextW(child, &text[0], length + 1));
+    box->text = text;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI UninstallWorker(void* result) {
+  *static_cast<bool*>(result) = RunUninstall();
+  return 0;
+}
+
+std::wstring ModulePath() {
+  wchar_t buffer[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return buffer;
+}
+
+std::wstring TempFolder() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH + 1, temp);
+  return temp;
+}
+
+// The names that GetTempFileNameW made with our prefix.
+std::vector<std::wstring> ReservedTempNames() {
+  std::vector<std::wstring> out;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((TempFolder() + L"TSL*.tmp").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return out;
+  do out.push_back(TempFolder() + entry.cFileName);
+  while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return out;
+}
+
+// PendingFileRenameOperations as (from, to) pairs; an empty `to` deletes.
+std::vector<std::pair<std::wstring, std::wstring>> PendingRenames() {
+  std::vector<std::pair<std::wstring, std::wstring>> out;
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != 0) {
+    return out;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  std::wstring data;
+  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) == 0 &&
+      type == REG_MULTI_SZ) {
+    data.assign(size / sizeof(wchar_t) + 1, L'\0');
+    RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, &type,
+                     reinterpret_cast<BYTE*>(&data[0]), &size);
+    data.resize(size / sizeof(wchar_t));
+  }
+  RegCloseKey(key);
+  std::vector<std::wstring> strings;
+  size_t start = 0;
+  for (size_t i = 0; i < data.size(); ++i) {
+    if (data[i] == L'\0') {
+      strings.push_back(data.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  for (size_t i = 0; i + 1 < strings.size(); i += 2) out.emplace_back(strings[i], strings[i + 1]);
+  return out;
+}
+
+// Lines the units called by the sequence write; they have tests of their own.
+std::vector<std::string> SequenceLines(const std::vector<Record>& records) {
+  std::vector<std::string> out;
+  for (const Record& r : records) {
+    bool other = false;
+    for (const char* prefix : {"[NWX Cleanup] ", "[Uninstall] Failed to delete file: ",
+                               "[Uninstall] Failed to remove directory: ",
+                               "[Uninstall] Removed from Add/Remove Programs"}) {
+      other = other || r.text.rfind(prefix, 0) == 0;
+    }
+    if (!other) out.push_back(r.text);
+  }
+  return out;
+}
+
+class UninstallFromInstallFolderTest : public UninstallWineTest {
+ protected:
+  void SetUp() override {
+    UninstallWineTest::SetUp();
+    self_ = ModulePath();
+    ASSERT_EQ(0, lstrcmpiW(self_.c_str(), (kTsl + L"\\updater.exe").c_str()))
+        << "run from " << Utf8(self_)
+        << ", not from the install folder (scripts/wine-uninstall.sh)";
+
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = RecordingWindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"TSLUninstallWineTest";
+    RegisterClassW(&windowClass);
+    HWND main = CreateWindowExW(0, L"TSLUninstallWineTest", L"Tessaline Setup", WS_OVERLAPPED,
+                                0, 0, 500, 300, nullptr, nullptr, GetModuleHandleW(nullptr),
+                                nullptr);
+    ASSERT_NE(nullptr, main) << "no window (an X display is needed): error " << GetLastError();
+    g_mainWindow = main;
+    g_statusLabel = CreateWindowExW(0, L"STATIC", L"Ready", WS_CHILD, 0, 0, 0, 0, main, nullptr,
+                                    nullptr, nullptr);
+    g_detailLabel = CreateWindowExW(0, L"STATIC", L"", WS_CHILD, 0, 0, 0, 0, main, nullptr,
+                                    nullptr, nullptr);
+    ShowWindow(main, SW_SHOWNOACTIVATE);
+    UpdateWindow(main);
+    g_progressPercent = 0;
+    g_cancelRequested = false;
+
+    // A full install around this program, and what else an install leaves.
+    for (const auto& folder : {kMaretto + L"\\shared", kSarvenna, kDataMaretto,
+                               kDataMaretto + L"\\cache", kOrlenda}) {
+      CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    MakeFile(kTsl + L"\\Velquist.exe", "MZ app");
+    MakeFile(kTsl + L"\\WebView2Loader.dll", "MZ dll");
+    MakeFile(kMaretto + L"\\shared\\settings.json", "{}");
+    MakeFile(kSarvenna + L"\\engine.dll", "MZ", FILE_ATTRIBUTE_READONLY);
+    MakeFile(kDataMaretto + L"\\cache\\a.bin", "a");
+    MakeFile(kOrlenda + L"\\state.db", "s");
+    HKEY key;
+    ASSERT_EQ(0, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, nullptr, 0, KEY_WRITE,
+                                 nullptr, &key, nullptr));
+    RegSetValueExW(key, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Tessaline"),
+                   10 * sizeof(wchar_t));
+    RegCloseKey(key);
+    wchar_t desktop[MAX_PATH] = {};
+    ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_DESKTOP, nullptr, SHGFP_TYPE_CURRENT, desktop));
+    shortcut_ = std::wstring(desktop) + L"\\Tessaline.lnk";
+    MakeFile(shortcut_, "lnk");
+
+    reservedBefore_ = ReservedTempNames();
+    pendingBefore_ = PendingRenames();
+    SkipTrace();
+  }
+  void TearDown() override {
+    if (g_mainWindow) DestroyWindow(static_cast<HWND>(g_mainWindow));
+    g_mainWindow = g_statusLabel = g_detailLabel = nullptr;
+    UninstallWineTest::TearDown();
+  }
+
+  // RunUninstall on a worker thread, as the window starts it, while this
+  // thread serves the window and answers the warning box with OK.
+  bool RunAnsweringTheBox() {
+    g_screens.clear();
+    bool result = true;
+    HANDLE worker = CreateThread(nullptr, 0, UninstallWorker, &result, 0, nullptr);
+    EXPECT_NE(nullptr, worker) << "error " << GetLastError();
+    if (!worker) return false;
+    DWORD deadline = GetTickCount() + 60000;
+    for (;;) {
+      DWORD wait = MsgWaitForMultipleObjects(1, &worker, FALSE, 50, QS_ALLINPUT);
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      if (wait == WAIT_OBJECT_0) break;
+      HWND box = FindWindowW(L"#32770", L"Uninstall Warning");
+      if (!box_.seen && box && IsWindowVisible(box)) {
+        box_.seen = true;
+        box_.busy = g_operationInProgress.load();
+        box_.owner = GetWindow(box, GW_OWNER);
+        box_.okOnly = GetDlgItem(box, IDOK) && !GetDlgItem(box, IDCANCEL) &&
+                      !GetDlgItem(box, IDYES) && !GetDlgItem(box, IDNO);
+        EnumChildWindows(box, ReadBoxChild, reinterpret_cast<LPARAM>(&box_));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      }
+      if (static_cast<LONG>(GetTickCount() - deadline) > 0) {
+        ADD_FAILURE() << "the uninstall did not end within 60 s";
+        return false;
+      }
+    }
+    CloseHandle(worker);
+    return result;
+  }
+
+  void ExpectBox(const std::vector<std::wstring>& warnings) {
+    if (warnings.empty()) {
+      EXPECT_FALSE(box_.seen) << Utf8(box_.text);
+      return;
+    }
+    ASSERT_TRUE(box_.seen) << "no \"Uninstall Warning\" box";
+    EXPECT_EQ(Utf8(BoxText(warnings)), Utf8(box_.text));
+    EXPECT_EQ(static_cast<HWND>(g_mainWindow), box_.owner);
+    EXPECT_TRUE(box_.okOnly) << "MB_OK: one OK button";
+    EXPECT_TRUE(box_.warningIcon) << "MB_ICONWARNING";
+    EXPECT_TRUE(box_.busy) << "busy flag down while the box was open";
+  }
+
+  // Wine has no filtering engine (its fwpuclnt answers 1764), so there the
+  // run always records the engine warning first; on Windows, as
+  // administrator, the engine opens.
+  static std::vector<std::wstring> EngineWarning() {
+    if (!kRunningUnderWine) return {};
+    return {L"\u2022 Could not access Windows Filtering Platform\n"};
+  }
+
+  std::wstring self_;
+  std::wstring shortcut_;
+  std::vector<std::wstring> reservedBefore_;
+  std::vector<std::pair<std::wstring, std::wstring>> pendingBefore_;
+  BoxSeen box_;
+};
+
+TEST_F(UninstallFromInstallFolderTest, RunningProgramIsMovedOutAndDeletedAtRestart) {
+  bool result = RunAnsweringTheBox();
+  std::vector<Record> records = Trace();
+
+  std::vector<std::wstring> warnings = EngineWarning();
+  EXPECT_EQ(warnings.empty(), result);
+  ExpectBox(warnings);
+  EXPECT_EQ(FullRunScreens(!warnings.empty()), g_screens);
+  EXPECT_FALSE(g_operationInProgress.load());
+  for (const wchar_t* folder : kProductFolders) {
+    EXPECT_FALSE(Exists(folder)) << Utf8(folder) << " is still there";
+  }
+  EXPECT_FALSE(Exists(shortcut_));
+  HKEY key;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKeyPath, 0, KEY_READ, &key));
+
+  // The program was moved to a reserved name in the temp folder.
+  std::vector<std::string> lines = SequenceLines(records);
+  ASSERT_EQ(2u, lines.size()) << ::testing::PrintToString(lines);
+  ASSERT_EQ(0u, lines[0].rfind(kMovedPrefix, 0)) << lines[0];
+  EXPECT_EQ("[Uninstall] Files deleted: 6, failed: 0\n", lines[1]);
+  for (const Record& r : records) {
+    if (r.text.rfind(kMovedPrefix, 0) == 0) {
+      EXPECT_EQ(WideKind(), r.kind) << r.text;
+    }
+  }
+  std::string parkedUtf8 = lines[0].substr(kMovedPrefix.size());
+  parkedUtf8.pop_back();  // the line feed
+  std::vector<std::wstring> reserved = ReservedTempNames();
+  ASSERT_EQ(reservedBefore_.size() + 1, reserved.size()) << "one name reserved and used";
+  std::wstring parked;
+  for (const auto& name : reserved) {
+    if (Utf8(name) == parkedUtf8) parked = name;
+  }
+  ASSERT_FALSE(parked.empty()) << parkedUtf8 << " is not in " << Utf8(TempFolder());
+  EXPECT_EQ(0, lstrcmpiW(self_.c_str(), ModulePath().c_str()))
+      << "the program still reports where it was started from: " << Utf8(ModulePath());
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(DeleteFileW(parked.c_str())) << "a running program was deleted";
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+  // ...and its deletion registered for the next start.
+  std::vector<std::pair<std::wstring, std::wstring>> pending = PendingRenames();
+  ASSERT_EQ(pendingBefore_.size() + 1, pending.size());
+  EXPECT_EQ(Utf8(L"\\??\\" + parked), Utf8(pending.back().first));
+  EXPECT_EQ("", Utf8(pending.back().second));
+}
+
+TEST_F(UninstallFromInstallFolderTest, RefusedMoveLeavesTheTwoFolderWarnings) {
+  // Another program has this file open without delete sharing.
+  HANDLE holder = CreateFileW(self_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder) << "error " << GetLastError();
+  held_.push_back(holder);
+
+  bool result = RunAnsweringTheBox();
+  std::vector<Record> records = Trace();
+
+  std::vector<std::wstring> warnings = EngineWarning();
+  warnings.push_back(FolderLine(kTsl));
+  warnings.push_back(FolderLine(kMaretto));
+  EXPECT_FALSE(result);
+  ExpectBox(warnings);
+  EXPECT_EQ(FullRunScreens(true), g_screens);
+  EXPECT_FALSE(g_operationInProgress.load());
+  EXPECT_EQ((std::vector<std::string>{
+                "[Uninstall] Failed to move the running program out: 32\n",
+                "[Uninstall] Files deleted: 6, failed: 2\n",
+            }),
+            SequenceLines(records));
+  EXPECT_TRUE(Exists(self_));
+  EXPECT_FALSE(Exists(kTsl + L"\\Velquist.exe"));
+  for (const auto& folder : {kSarvenna, kDataMaretto, kOrlenda}) {
+    EXPECT_FALSE(Exists(folder)) << Utf8(folder) << " is still there";
+  }
+  EXPECT_EQ(Utf8(reservedBefore_), Utf8(ReservedTempNames())) << "the reserved name was given back";
+  EXPECT_EQ(pendingBefore_.size(), PendingRenames().size());
 }
 
 }  // namespace

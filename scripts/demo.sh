@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# Shows TessalineSetup.exe doing its whole job under Wine, against a local
+# deployment host (scripts/e2e/world.sh): install (the two runtime
+# installers included), the launch question, an update, then the uninstall
+# that Add/Remove Programs would start (its UninstallString), confirmed. The
+# filtering engine stand-in holds the product's provider, sublayer and
+# filters, so the uninstall's firewall step removes real objects.
+#
+#   scripts/demo.sh            on a private Xvfb display, clicked by xdotool
+#   scripts/demo.sh --show     on your own X display ($DISPLAY), still
+#                              clicked by xdotool, for you to watch
+#
+# Builds what is missing, saves a screenshot of every state in build/demo/,
+# prints the debug trace of each run and a report of what was installed and
+# what was removed. Needs root (namespaces). Everything it starts it stops.
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+if [ "${1-}" != --inside ]; then
+  world_options=()
+  if [ "${1-}" = --show ]; then world_options+=(--display); fi
+  started=$SECONDS
+  "$repo/scripts/build-windows.sh" TessalineSetup trace_collector e2e_world e2e_tools >/dev/null
+  rm -rf "$repo/build/demo"
+  mkdir -p "$repo/build/demo"
+  status=0
+  "$repo/scripts/e2e/world.sh" --no-build "${world_options[@]}" -- \
+    bash "$repo/scripts/demo.sh" --inside || status=$?
+  echo "demo: $( [ $status -eq 0 ] && echo done || echo "FAILED ($status)" ) in $((SECONDS - started)) s; screenshots in build/demo/"
+  exit "$status"
+fi
+
+# ---------------------------------------------------------------------------
+# Inside the world.
+# shellcheck source=tests/e2e/lib.sh
+. "$repo/tests/e2e/lib.sh"
+out="$repo/build/demo"
+trap 'e2e_stop' EXIT
+
+step() { echo; echo "### $*"; }
+die() { echo "demo: $*" >&2; e2e_stop; exit 1; }
+
+# shot NAME: a numbered screenshot of the display.
+# (Numbered from the files: it is also called from command substitutions.)
+shot() {
+  local file
+  file="$(printf '%s/%02d-%s.png' "$out" "$(($(ls "$out" | wc -l) + 1))" "$1")"
+  e2e_shot "$file" && echo "  screenshot $(basename "$file")"
+}
+
+slug() { tr -c 'A-Za-z0-9\n' '-' <<<"$1" | sed -E 's/-+/-/g; s/^-|-$//g' | tr 'A-Z' 'a-z'; }
+
+# follow_until CAPTION...: screenshots each new status/detail pair the
+# window shows, until a box with one of the captions appears; prints the
+# caption found.
+follow_until() {
+  local seen lines caption i
+  seen="$(cat "$TSL_WORLD/demo-seen" 2>/dev/null || echo 0)"
+  for i in $(seq 1 1200); do
+    lines="$(e2e_labels | wc -l)"
+    while [ "$seen" -lt "$lines" ]; do
+      seen=$((seen + 1))
+      echo "$seen" >"$TSL_WORLD/demo-seen"
+      local pair
+      pair="$(e2e_labels | sed -n "${seen}p")"
+      echo "  screen: ${pair/|/ — }" >&2
+      shot "$(slug "${pair}")" >&2
+    done
+    for caption in "$@"; do
+      if [ -n "$(e2e_box_windows "$caption")" ]; then
+        sleep 0.3
+        # The last screens may have come with the box.
+        lines="$(e2e_labels | wc -l)"
+        while [ "$seen" -lt "$lines" ]; do
+          seen=$((seen + 1))
+          echo "$seen" >"$TSL_WORLD/demo-seen"
+          echo "  screen: $(e2e_labels | sed -n "${seen}p" | sed 's/|/ — /')" >&2
+        done
+        echo "$caption"
+        return 0
+      fi
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+show_box() {
+  e2e_box "$1" 10 || die "no \"$1\" box"
+  echo "  box \"$1\" ($E2E_BOX_INFO):"
+  sed 's/^/  | /' <<<"$E2E_BOX_TEXT"
+}
+
+show_trace() {
+  echo "  trace of the $1 (exit code $E2E_EXIT):"
+  e2e_trace | sed 's/^/  > /'
+}
+
+e2e_init
+
+step "The world"
+tsl_world_fwp_install
+e2e_wine "$TSL_WORLD/standins/fwp_seed.exe" seed --product 6 --other 2 | sed 's/^/  /'
+e2e_wine "$TSL_WORLD/standins/fwp_seed.exe" dump | grep -v '^filter ' | sed 's/^/  /'
+# The application arrives slowly, so its download is seen on the screen.
+tsl_world_fault deploy.maretto.example /executable/Velquist.exe trickle 8192 0.15
+echo "  runtimes: none registered in this fresh prefix; their installers will run"
+echo "  desktop: $(e2e_desktop)"
+
+step "Install"
+e2e_start install
+e2e_window || die "no setup window"
+sleep 0.5
+shot idle
+e2e_click install
+caption="$(follow_until Tessaline "Installation Error" "Download Error")" || die "no end of the install"
+show_box "$caption"
+shot "box-$(slug "$caption")"
+[ "$caption" = Tessaline ] || die "the install failed"
+echo "  answering Yes: the application starts"
+e2e_answer Tessaline Return || die "the launch question did not go"
+timeout 20 xdotool search --sync --onlyvisible --name '^Tessaline$' >/dev/null 2>&1 || die "no application window"
+sleep 1
+shot application-started
+# The update replaces Velquist.exe: it must not be running then.
+wmctrl -F -c Tessaline
+for _ in $(seq 1 100); do
+  grep -q '^Velquist end' "$(tsl_world_standin_log)" && break
+  sleep 0.1
+done
+grep '^Velquist end' "$(tsl_world_standin_log)" >/dev/null || die "the application did not end"
+shot installed-idle
+
+step "What was installed"
+printf '  %-20s %s\n' file sha256
+for file in Velquist.exe WebView2Loader.dll updater.exe; do
+  printf '  %-20s %s\n' "$file" "$(sha256sum "$E2E_INSTALL/$file" | cut -d' ' -f1)"
+done
+printf '  %-20s %s (served)\n' Velquist.exe \
+  "$(sha256sum "$(tsl_world_served deploy.maretto.example /executable/Velquist.exe)" | cut -d' ' -f1)"
+printf '  %-20s %s (the setup)\n' TessalineSetup.exe "$(sha256sum "$E2E_SETUP" | cut -d' ' -f1)"
+echo "  registry ($E2E_UNINSTALL_KEY):"
+wine reg query "$E2E_UNINSTALL_KEY" 2>/dev/null | tr -d '\r' | sed -n 's/^    /    /p'
+echo "  shortcut $E2E_DESKTOP_LNK (lnkinfo):"
+lnkinfo "$E2E_DESKTOP_LNK" 2>/dev/null |
+  grep -E 'Description|Working directory|Icon location|Local path|Relative path' | sed 's/^\s*/    /'
+echo "  task: schtasks /Create is run (see the trace); Wine's schtasks cannot create it and returns 1"
+echo "  runtime installers run (C:\\tsl-standin.log):"
+sed 's/^/    /' "$(tsl_world_standin_log)"
+
+step "Update"
+e2e_click install
+caption="$(follow_until Tessaline "Installation Error" "Download Error")" || die "no end of the update"
+show_box "$caption"
+shot "box-update-$(slug "$caption")"
+e2e_answer Tessaline n || die "the launch question did not go"
+sleep 0.5
+shot updated-idle
+wmctrl -c 'Tessaline Setup' 2>/dev/null
+e2e_wait_exit 30 || die "the setup did not end"
+show_trace "setup run (install, then update)"
+
+step "Uninstall from the Add/Remove Programs entry"
+uninstall_string="$(e2e_reg "$E2E_UNINSTALL_KEY" UninstallString | sed 's/^REG_SZ *//')"
+echo "  UninstallString: $uninstall_string"
+program="$(sed -E 's/^"([^"]*)".*/\1/' <<<"$uninstall_string")"
+arguments="$(sed -E 's/^"[^"]*" *//' <<<"$uninstall_string")"
+# shellcheck disable=SC2086
+rm -f "$TSL_WORLD/demo-seen"
+e2e_start uninstall "$program" $arguments
+e2e_box "Confirm Uninstall" 30 || die "no confirmation"
+show_box "Confirm Uninstall"
+shot confirm-uninstall
+e2e_answer "Confirm Uninstall" Return || die "the confirmation did not go"
+caption="$(follow_until Tessaline "Uninstall Warning")" || die "no end of the uninstall"
+show_box "$caption"
+shot "box-$(slug "$caption")"
+e2e_answer "$caption" Return || die "the box did not go"
+e2e_wait_exit 30 || die "the uninstall did not end"
+show_trace "uninstall run"
+
+step "What was removed"
+gone() { if [ -e "$2" ]; then echo "  LEFT  $1"; else echo "  gone  $1"; fi; }
+gone 'C:\Program Files\Maretto\TSL' "$E2E_INSTALL"
+gone 'C:\Program Files\Maretto' "$WINEPREFIX/drive_c/Program Files/Maretto"
+gone "desktop shortcut" "$E2E_DESKTOP_LNK"
+if [ "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" = absent ]; then
+  echo "  gone  $E2E_UNINSTALL_KEY"
+else
+  echo "  LEFT  $E2E_UNINSTALL_KEY"
+fi
+echo "  filtering engine now:"
+e2e_wine "$TSL_WORLD/standins/fwp_seed.exe" dump | grep -v '^filter ' | sed 's/^/    /'
+echo "  the stand-in engine's deletions:"
+grep -E 'DeleteById0|DeleteByKey0|TransactionCommit0' "$(tsl_world_fwp_dir)/tsl-fwp-calls.log" 2>/dev/null |
+  sed 's/^/    /'
+echo
+echo "demo: $(ls "$out" | wc -l) screenshots in build/demo/"

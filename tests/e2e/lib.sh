@@ -1,0 +1,204 @@
+# shellcheck shell=bash
+# Driving TessalineSetup.exe inside the end-to-end world (scripts/e2e/world.sh)
+# the way a person does: start it, click its painted buttons, read and
+# answer its message boxes, and look at what it left, with tools nobody
+# here wrote (xdotool, import, wine reg, lnkinfo, sha256sum) and three small
+# helpers of ours in tests/e2e/tools that only read (box_text, window_labels)
+# or hold a file (hold_file). Sourced by scripts/demo.sh and the suite.
+#
+#   e2e_init                     paths; copies the setup program into C:\tsl-e2e
+#   e2e_start NAME [ARGS...]     runs PROGRAM (default: the setup) under the
+#                                trace collector; E2E_PID, E2E_TRACE, E2E_LABELS
+#   e2e_window [SECONDS]         waits for the setup window: E2E_WIN
+#   e2e_click install|right      releases the mouse on a button slot
+#   e2e_box CAPTION [SECONDS]    waits for a message box: E2E_BOX_INFO, E2E_BOX_TEXT
+#   e2e_answer CAPTION KEY       sends KEY (Return, n, ...) to that box
+#   e2e_wait_exit [SECONDS]      waits for the run to end: E2E_EXIT (8 bits)
+#   e2e_trace                    the run's debug lines, one per line
+#   e2e_labels                   the run's status|detail lines as seen
+#   e2e_shot FILE                a screenshot of the whole display
+#   e2e_stop                     ends the run (by pid) if it is still there
+
+. "$TSL_WORLD_LIB"
+
+e2e_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+e2e_build="$e2e_repo/build/windows"
+
+e2e_init() {
+  E2E_DIR="$WINEPREFIX/drive_c/tsl-e2e"
+  E2E_WDIR='C:\tsl-e2e'
+  mkdir -p "$E2E_DIR"
+  cp "$e2e_build/TessalineSetup.exe" "$E2E_DIR/TessalineSetup.exe"
+  E2E_SETUP="$E2E_DIR/TessalineSetup.exe"
+  E2E_COLLECTOR="$e2e_build/tests/trace_collector.exe"
+  E2E_TOOLS="$e2e_build/tests/e2e/tools"
+  E2E_INSTALL="$WINEPREFIX/drive_c/Program Files/Maretto/TSL"
+  E2E_DESKTOP_LNK="$(e2e_desktop)/Tessaline.lnk"
+  E2E_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tessaline'
+  E2E_PID=""
+  E2E_LABELS_PID=""
+}
+
+# The folder Wine's shell gives as the user's desktop, resolved on Linux.
+e2e_desktop() {
+  local user
+  for user in "$WINEPREFIX"/drive_c/users/*/; do
+    [ "$(basename "$user")" = Public ] && continue
+    realpath -m "$user/Desktop"
+    return 0
+  done
+  return 1
+}
+
+# Wine console output ends lines with CR LF.
+e2e_wine() { wine "$@" 2>/dev/null | tr -d '\r'; }
+
+# e2e_start NAME [WINDOWS PROGRAM [ARGS...]]: NAME names the run's files.
+e2e_start() {
+  local name="$1"
+  shift
+  [ $# -gt 0 ] || set -- "$E2E_WDIR\\TessalineSetup.exe"
+  E2E_NAME="$name"
+  E2E_TRACE="$E2E_DIR/$name.trace"
+  E2E_LABELS="$E2E_DIR/$name.labels"
+  rm -f "$E2E_TRACE" "$E2E_LABELS"
+  wine "$E2E_TOOLS/window_labels.exe" "$E2E_WDIR\\$name.labels" 600 >/dev/null 2>&1 &
+  E2E_LABELS_PID=$!
+  wine "$E2E_COLLECTOR" "$E2E_WDIR\\$name.trace" "$@" >"$E2E_DIR/$name.out" 2>&1 &
+  E2E_PID=$!
+}
+
+e2e_window() {
+  E2E_WIN="$(timeout "${1:-30}" xdotool search --sync --onlyvisible --name '^Tessaline Setup$' 2>/dev/null | head -1)"
+  [ -n "$E2E_WIN" ]
+}
+
+# Button slots at 96 DPI, from the client area's bottom-right corner (app/render.cc):
+# the left slot spans x = w-237..w-137, the right one w-125..w-25, both
+# y = h-57..h-25. The X window of a managed Wine window is its client area.
+e2e_click() {
+  local geometry w h x y
+  geometry="$(xdotool getwindowgeometry "$E2E_WIN" | awk '/Geometry:/ {print $2}')" || return 1
+  w="${geometry%x*}"
+  h="${geometry#*x}"
+  case "$1" in
+    install) x=$((w - 187)) ;;
+    right) x=$((w - 75)) ;;
+    *) return 1 ;;
+  esac
+  y=$((h - 41))
+  xdotool mousemove --window "$E2E_WIN" "$x" "$y" sleep 0.2 click 1
+}
+
+e2e_box() {
+  local caption="$1" out
+  out="$(wine "$E2E_TOOLS/box_text.exe" "$caption" "$(( ${2:-30} * 1000 ))" 2>/dev/null)" || {
+    E2E_BOX_INFO="" E2E_BOX_TEXT=""
+    return 1
+  }
+  E2E_BOX_INFO="$(head -1 <<<"$out")"
+  E2E_BOX_TEXT="$(tail -n +2 <<<"$out")"
+}
+
+# A message box is a dialog window of Wine's on the X display with its
+# caption as title; openbox gives it the focus it needs for a key.
+# The X windows titled CAPTION, without the application stand-in's own
+# window, whose title ("Tessaline") is also the caption of two boxes.
+e2e_box_windows() {
+  local win
+  for win in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
+    xprop -id "$win" WM_CLASS 2>/dev/null | grep -qi velquist || echo "$win"
+  done
+}
+
+e2e_answer() {
+  local caption="$1" key="$2" win="" i
+  for i in $(seq 1 100); do
+    win="$(e2e_box_windows "$caption" | tail -1)"
+    [ -n "$win" ] && break
+    sleep 0.2
+  done
+  [ -n "$win" ] || return 1
+  # A real key press (XTEST) to the focused box: Wine takes synthetic
+  # events sent to a window differently.
+  xdotool windowactivate --sync "$win" 2>/dev/null
+  sleep 0.2
+  xdotool key --clearmodifiers "$key"
+  # The box must go away, or the key did not reach it.
+  local i
+  for i in $(seq 1 50); do
+    [ -n "$(e2e_box_windows "$caption")" ] || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+e2e_wait_exit() {
+  local limit="${1:-60}"
+  E2E_EXIT=""
+  if timeout "$limit" tail --pid="$E2E_PID" -f /dev/null; then
+    wait "$E2E_PID"
+    E2E_EXIT=$?
+    E2E_PID=""
+  else
+    return 1
+  fi
+  # The follower ends with the window.
+  if [ -n "$E2E_LABELS_PID" ]; then
+    timeout 10 tail --pid="$E2E_LABELS_PID" -f /dev/null || kill "$E2E_LABELS_PID" 2>/dev/null
+    wait "$E2E_LABELS_PID" 2>/dev/null
+    E2E_LABELS_PID=""
+  fi
+}
+
+# Every record of the collector, "%0A" and the other escapes undone, the
+# final line feed dropped; W records are marked with "W ".
+e2e_trace() {
+  [ -f "$E2E_TRACE" ] || return 0
+  python3 - "$E2E_TRACE" <<'PY'
+import sys, urllib.parse
+for record in open(sys.argv[1], encoding="utf-8", errors="replace"):
+    kind, _, text = record.rstrip("\n").partition("\t")
+    text = urllib.parse.unquote(text)
+    if text.endswith("\n"):
+        text = text[:-1]
+    print(("W " if kind == "W" else "") + text)
+PY
+}
+
+# status|detail, one line per change seen, without the times.
+e2e_labels() {
+  [ -f "$E2E_LABELS" ] || return 0
+  cut -f2- "$E2E_LABELS" | tr '\t' '|'
+}
+
+e2e_shot() { tsl_world_screenshot "$1"; }
+
+# The colour of client pixel X,Y of the setup window as "r,g,b".
+e2e_pixel() {
+  import -window "$E2E_WIN" -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null |
+    sed -nE '2s/.*srgb\(([0-9]+,[0-9]+,[0-9]+)\).*/\1/p'
+}
+
+e2e_stop() {
+  if [ -n "$E2E_PID" ]; then
+    kill "$E2E_PID" 2>/dev/null
+    wait "$E2E_PID" 2>/dev/null
+    E2E_PID=""
+  fi
+  if [ -n "$E2E_LABELS_PID" ]; then
+    kill "$E2E_LABELS_PID" 2>/dev/null
+    wait "$E2E_LABELS_PID" 2>/dev/null
+    E2E_LABELS_PID=""
+  fi
+}
+
+# wine reg query KEY /v NAME: "<type> <data...>", or "absent".
+e2e_reg() {
+  local out
+  if out="$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r')"; then
+    awk -v name="$2" '$1 == name { $1 = ""; sub(/^ +/, ""); print; exit }' <<<"$out"
+  else
+    echo absent
+  fi
+}

@@ -1,0 +1,646 @@
+#include "install/install_sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ui_state.h"
+#include "platform/dialog.h"
+#include "platform/fake/fake.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+#include "platform/window.h"
+
+namespace {
+
+using platform::kHkeyLocalMachine;
+
+const std::wstring kFolder = L"C:\\Program Files\\Maretto\\TSL";
+const std::wstring kLoader = kFolder + L"\\WebView2Loader.dll";
+const std::wstring kApp = kFolder + L"\\Velquist.exe";
+const std::wstring kUpdater = kFolder + L"\\updater.exe";
+const std::wstring kShortcut = L"C:\\Users\\User\\Desktop\\Tessaline.lnk";
+const std::wstring kSetup = L"C:\\Users\\User\\Downloads\\TessalineSetup.exe";
+const std::wstring kCmd = L"C:\\Windows\\System32\\cmd.exe";
+const std::wstring kEntryKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline";
+const std::wstring kVcKey = L"SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
+const std::wstring kWebView2Key =
+    L"SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+const std::wstring kLoaderUrl = L"https://deploy.maretto.example/executable/WebView2Loader.dll";
+const std::wstring kAppUrl = L"https://deploy.maretto.example/executable/Velquist.exe";
+const std::wstring kVcUrl = L"https://aka.ms/vs/17/release/vc_redist.x64.exe";
+const std::wstring kWebView2Url = L"https://go.microsoft.com/fwlink/p/?LinkId=2124703";
+const std::wstring kInstallerPattern = std::wstring(fake::kTempFolder) + L"TSL-*\\TSL*.exe";
+
+const std::string kLoaderBytes = "MZ loader dll, new";
+const std::string kAppBytes = "MZ Velquist, new";
+const std::string kSetupBytes = std::string("MZ\0 setup program", 17);
+
+const std::wstring kChecking = L"Checking prerequisites...";
+const std::wstring kPrereqs = L"Installing prerequisites...";
+const std::wstring kInstalling = L"Installing application...";
+const std::wstring kFinishing = L"Finishing installation...";
+const std::wstring kComplete = L"Installation complete!";
+const std::wstring kVc = L"Visual C++ Redistributable";
+const std::wstring kWv2 = L"WebView2 Runtime";
+
+const std::wstring kVcAdvice =
+    L"\n\nPlease install manually from:\nhttps://aka.ms/vs/17/release/vc_redist.x64.exe";
+const std::wstring kWv2Advice =
+    L"\n\nPlease install manually from:\nhttps://go.microsoft.com/fwlink/p/?LinkId=2124703";
+const std::wstring kNetAdvice = L"\n\nPlease check your internet connection and firewall settings.";
+
+struct Screen {
+  int32_t percent;
+  std::wstring status;
+  std::wstring detail;
+  bool operator==(const Screen& o) const {
+    return percent == o.percent && status == o.status && detail == o.detail;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Screen& s) {
+  return os << "{" << s.percent << "%, \"" << fake::ToUtf8(s.status) << "\", \""
+            << fake::ToUtf8(s.detail) << "\"}";
+}
+
+std::vector<Screen> Join(std::vector<Screen> head, const std::vector<Screen>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+// From the install folder step on, every successful run shows the same.
+const std::vector<Screen> kTail = {
+    {40, kInstalling, L"Creating installation directory"},
+    {50, kInstalling, L"Creating installation directory"},
+    {50, kInstalling, L"Downloading WebView2Loader.dll"},
+    {70, kInstalling, L"Downloading WebView2Loader.dll"},
+    {70, kInstalling, L"Downloading application files"},
+    {85, kInstalling, L"Downloading application files"},
+    {85, kFinishing, L"Downloading application files"},
+    {85, kFinishing, L"Creating desktop shortcut"},
+    {90, kFinishing, L"Creating desktop shortcut"},
+    {90, kFinishing, L"Creating updater"},
+    {95, kFinishing, L"Creating updater"},
+    {95, kFinishing, L"Scheduling automatic updates"},
+    {95, kFinishing, L"Registering application"},
+    {100, kFinishing, L"Registering application"},
+    {100, kComplete, L"Registering application"},
+    {100, kComplete, L"Ready to launch"},
+};
+
+const std::vector<Screen> kCleanRun = Join(
+    {
+        {5, L"Ready", L""},
+        {5, kChecking, L""},
+        {5, kChecking, kVc},
+        {20, kChecking, kVc},
+        {20, kChecking, kWv2},
+        {40, kChecking, kWv2},
+        {40, kInstalling, kWv2},
+    },
+    kTail);
+
+const Screen kLastScreen = kCleanRun.back();
+
+fake::HttpResponse Body(const std::string& bytes) {
+  fake::HttpResponse r;
+  r.chunks = {bytes};
+  r.contentLength = static_cast<uint32_t>(bytes.size());
+  return r;
+}
+
+fake::HttpResponse Status(uint32_t status) {
+  fake::HttpResponse r;
+  r.status = status;
+  return r;
+}
+
+fake::ProcessScript Exits(uint32_t code, uint32_t runsForMs = 0) {
+  fake::ProcessScript s;
+  s.exitCode = code;
+  s.runsForMs = runsForMs;
+  return s;
+}
+
+class InstallSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Fresh(); }
+  void TearDown() override {
+    g_mainWindow = g_statusLabel = g_detailLabel = nullptr;
+    g_cancelRequested = false;
+    g_operationInProgress = false;
+  }
+
+  // A machine ready for a first install: the window with every paint
+  // recorded, the setup program, cmd.exe, both runtimes unless told
+  // otherwise, and all four downloads served.
+  void Fresh(bool vcPresent = true, bool webView2Present = true) {
+    fake::Reset();
+    g_cancelRequested = false;
+    g_operationInProgress = false;
+    g_progressPercent = 0;
+    screens_.clear();
+    busy_.clear();
+    clock_.clear();
+    boxBusy_.clear();
+    loaderAtBox_.clear();
+    onScreen_ = nullptr;
+    held_ = nullptr;
+    g_mainWindow = fake::CreateWindowForTesting(L"Tessaline Setup");
+    g_statusLabel = fake::CreateWindowForTesting(L"Ready");
+    g_detailLabel = fake::CreateWindowForTesting(L"");
+    fake::OnPaint([this](platform::WindowHandle w) {
+      ASSERT_EQ(g_mainWindow, w);
+      screens_.push_back({g_progressPercent.load(), platform::GetWindowTextW(g_statusLabel, 256),
+                          platform::GetWindowTextW(g_detailLabel, 256)});
+      busy_.push_back(g_operationInProgress.load());
+      clock_.push_back(fake::ClockMs());
+      if (onScreen_) onScreen_(screens_.back());
+    });
+    fake::OnMessageBox([this](const fake::MessageBoxRecord&) {
+      boxBusy_.push_back(g_operationInProgress.load());
+      loaderAtBox_.push_back(fake::Exists(kLoader));
+    });
+    fake::AddFile(kSetup, kSetupBytes);
+    fake::AddFile(kCmd, "MZ cmd");
+    if (vcPresent) {
+      fake::SetRegistryValue(kHkeyLocalMachine, kVcKey, L"Installed", platform::kRegDword,
+                             fake::RegDword(1));
+    }
+    if (webView2Present) {
+      fake::SetRegistryValue(kHkeyLocalMachine, kWebView2Key, L"pv", platform::kRegSz,
+                             fake::RegSz(L"120.0.2210.91"));
+    }
+    fake::SetHttpResponse(kLoaderUrl, Body(kLoaderBytes));
+    fake::SetHttpResponse(kAppUrl, Body(kAppBytes));
+    fake::SetHttpResponse(kVcUrl, Body("MZ vc_redist"));
+    fake::SetHttpResponse(kWebView2Url, Body("MZ bootstrapper"));
+  }
+
+  // RunInstall, with what must hold however it ends: the busy flag up at
+  // every paint and in every box, down on return, and nothing left open.
+  bool Run() {
+    bool result = RunInstall();
+    EXPECT_FALSE(g_operationInProgress.load()) << "busy flag still up after the return";
+    for (size_t i = 0; i < busy_.size(); ++i) {
+      EXPECT_TRUE(busy_[i]) << "busy flag down at screen " << i << " " << screens_[i];
+    }
+    for (size_t i = 0; i < boxBusy_.size(); ++i) {
+      EXPECT_TRUE(boxBusy_[i]) << "busy flag down while box " << i << " was open";
+    }
+    if (held_) platform::CloseHandle(held_);
+    EXPECT_EQ(0, fake::OpenFileHandleCount()) << "file handles left open";
+    EXPECT_EQ(0, fake::OpenHttpHandleCount()) << "HTTP handles left open";
+    EXPECT_EQ(0, fake::OpenProcessHandleCount()) << "process handles left open";
+    EXPECT_EQ(0, fake::OpenRegistryKeyCount()) << "registry keys left open";
+    EXPECT_EQ(0, fake::ComInitCount()) << "COM left initialised";
+    EXPECT_EQ(std::vector<std::wstring>{L"C:\\Users\\User\\AppData\\Local\\Temp"},
+              fake::ListTree(fake::kTempFolder))
+        << "left in the temp folder";
+    return result;
+  }
+
+  // What the run left in the system, by name, in the order of the steps.
+  std::vector<std::string> Made() {
+    std::vector<std::string> out;
+    if (fake::Exists(kFolder)) out.push_back("folder");
+    if (fake::FileContent(kLoader) == kLoaderBytes) out.push_back("loader");
+    if (fake::FileContent(kApp) == kAppBytes) out.push_back("app");
+    if (fake::ShellLinkAt(kShortcut)) out.push_back("shortcut");
+    if (fake::FileContent(kUpdater) == kSetupBytes) out.push_back("updater");
+    for (const auto& start : fake::ProcessStarts()) {
+      if (start.program == kCmd && start.commandLine.find(L"/Create") != std::wstring::npos &&
+          start.started) {
+        out.push_back("task");
+      }
+    }
+    if (!fake::RegistryValues(kHkeyLocalMachine, kEntryKey).empty()) out.push_back("entry");
+    return out;
+  }
+
+  // The single fatal box of a failed run.
+  void ExpectErrorBox(const std::wstring& text, const std::wstring& caption) {
+    ASSERT_EQ(1u, fake::MessageBoxes().size()) << "boxes shown";
+    const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
+    EXPECT_EQ(text, box.text);
+    EXPECT_EQ(caption, box.caption);
+    EXPECT_EQ(platform::kMbOk | platform::kMbIconError, box.type) << "flags";
+    EXPECT_EQ(g_mainWindow, box.owner) << "owner";
+  }
+
+  void CancelAtScreenWithDetail(const std::wstring& detail) {
+    onScreen_ = [detail](const Screen& s) {
+      if (s.detail == detail) g_cancelRequested = true;
+    };
+  }
+
+  // Inside read number `read` of the request for urlPath.
+  void CancelAtRead(const std::wstring& urlPath, int read) {
+    fake::OnHttpRead([urlPath, read](int index) {
+      if (fake::HttpRequests().back().objectName == urlPath && index == read) {
+        g_cancelRequested = true;
+      }
+    });
+  }
+
+  // While a started program runs: cmd.exe when `pattern` is kCmd, an
+  // installer otherwise.
+  void CancelWhileRunning(const std::wstring& pattern) {
+    fake::SetProcessScript(pattern, Exits(0, 500));
+    const bool command = pattern == kCmd;
+    fake::OnProcessStart([command](const fake::ProcessStart& start) {
+      if ((start.program == kCmd) == command) g_cancelRequested = true;
+    });
+  }
+
+  uint64_t ClockAtFirst(int32_t percent) {
+    for (size_t i = 0; i < screens_.size(); ++i) {
+      if (screens_[i].percent == percent) return clock_[i];
+    }
+    ADD_FAILURE() << "no screen at " << percent << "%";
+    return 0;
+  }
+
+  std::vector<Screen> screens_;
+  std::vector<bool> busy_;
+  std::vector<uint64_t> clock_;
+  std::vector<bool> boxBusy_;
+  std::vector<bool> loaderAtBox_;
+  std::function<void(const Screen&)> onScreen_;
+  platform::Handle held_ = nullptr;
+};
+
+const std::vector<std::string> kEverything = {"folder",  "loader", "app",  "shortcut",
+                                              "updater", "task",   "entry"};
+
+TEST_F(InstallSequenceTest, CleanInstallWithBothRuntimesShowsEachStepInTurn) {
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(kCleanRun, screens_);
+  EXPECT_EQ(kEverything, Made());
+  EXPECT_TRUE(fake::MessageBoxes().empty()) << fake::MessageBoxes().size() << " boxes shown";
+  EXPECT_EQ(0u, fake::ClockMs()) << "no pause without a runtime installed";
+  std::vector<std::wstring> fetched;
+  for (const auto& r : fake::HttpRequests()) fetched.push_back(r.host + r.objectName);
+  EXPECT_EQ((std::vector<std::wstring>{L"deploy.maretto.example/executable/WebView2Loader.dll",
+                                       L"deploy.maretto.example/executable/Velquist.exe"}),
+            fetched);
+  ASSERT_TRUE(fake::ShellLinkAt(kShortcut).has_value());
+  EXPECT_EQ(kApp, fake::ShellLinkAt(kShortcut)->path);
+}
+
+TEST_F(InstallSequenceTest, UpdateReplacesFilesCopyTaskAndEntry) {
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp, "old app");
+  fake::AddFile(kUpdater, "old updater");
+  fake::AddFile(kShortcut, "old shortcut");
+  fake::SetRegistryValue(kHkeyLocalMachine, kEntryKey, L"DisplayVersion", platform::kRegSz,
+                         fake::RegSz(L"0.9.0"));
+  fake::SetRegistryValue(kHkeyLocalMachine, kEntryKey, L"Custom", platform::kRegSz,
+                         fake::RegSz(L"kept"));
+
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(kCleanRun, screens_) << "an update runs the same steps";
+  EXPECT_EQ(kEverything, Made());
+  std::string version;
+  bool customKept = false;
+  for (const auto& v : fake::RegistryValues(kHkeyLocalMachine, kEntryKey)) {
+    if (v.name == L"DisplayVersion") version = v.data;
+    if (v.name == L"Custom") customKept = v.data == fake::RegSz(L"kept");
+  }
+  EXPECT_EQ(fake::RegSz(L"1.0.0"), version) << "DisplayVersion rewritten";
+  EXPECT_TRUE(customKept) << "values of others are left alone";
+  ASSERT_EQ(1u, fake::ProcessStarts().size());
+  EXPECT_NE(std::wstring::npos, fake::ProcessStarts()[0].commandLine.find(L"/Create /F"))
+      << fake::ToUtf8(fake::ProcessStarts()[0].commandLine);
+}
+
+// ---- Missing runtimes ----
+
+TEST_F(InstallSequenceTest, MissingRuntimesAreInstalledAndOnlyWebView2IsFollowedByAPause) {
+  const std::vector<Screen> vcHead = {
+      {5, L"Ready", L""},
+      {5, kChecking, L""},
+      {5, kChecking, kVc},
+      {5, kPrereqs, kVc},
+      {5, kPrereqs, L"Downloading Visual C++ Redistributable..."},
+      {5, kPrereqs, L"Installing Visual C++ Redistributable..."},
+      {20, kPrereqs, L"Installing Visual C++ Redistributable..."},
+      {20, kPrereqs, kWv2},
+  };
+  const std::vector<Screen> wv2Head = {
+      {5, L"Ready", L""},
+      {5, kChecking, L""},
+      {5, kChecking, kVc},
+      {20, kChecking, kVc},
+      {20, kChecking, kWv2},
+      {20, kPrereqs, kWv2},
+      {20, kPrereqs, L"Downloading WebView2 Runtime..."},
+      {20, kPrereqs, L"Installing WebView2 Runtime..."},
+  };
+  // The status is set again to the same text: one more repaint.
+  const std::vector<Screen> bothHead =
+      Join(vcHead, {{20, kPrereqs, kWv2},
+                    {20, kPrereqs, L"Downloading WebView2 Runtime..."},
+                    {20, kPrereqs, L"Installing WebView2 Runtime..."}});
+  // The status line still reads "Installing prerequisites..." at 40 %.
+  auto to40 = [](const std::wstring& detail) {
+    return Join({{40, kPrereqs, detail}, {40, kInstalling, detail}}, kTail);
+  };
+  struct Row {
+    const char* name;
+    bool vc, wv2;
+    uint32_t exitCode;
+    std::vector<Screen> screens;
+    uint64_t clockAt40;  // each installer runs 700 ms
+    std::vector<std::wstring> arguments;  // of the installers started, in order
+  };
+  const std::wstring vcArgs = L"/install /quiet /norestart";
+  const std::wstring wv2Args = L"/silent /install";
+  const std::wstring wv2Installing = L"Installing WebView2 Runtime...";
+  const std::vector<Row> rows = {
+      {"Visual C++ exits 0", false, true, 0, Join(vcHead, to40(kWv2)), 700, {vcArgs}},
+      {"Visual C++ exits 3010", false, true, 3010, Join(vcHead, to40(kWv2)), 700, {vcArgs}},
+      {"Visual C++ exits 1638", false, true, 1638, Join(vcHead, to40(kWv2)), 700, {vcArgs}},
+      {"WebView2 exits 0", true, false, 0, Join(wv2Head, to40(wv2Installing)), 2700, {wv2Args}},
+      {"WebView2 exits 3010", true, false, 3010, Join(wv2Head, to40(wv2Installing)), 2700,
+       {wv2Args}},
+      {"WebView2 exits 1638", true, false, 1638, Join(wv2Head, to40(wv2Installing)), 2700,
+       {wv2Args}},
+      {"both exit 0", false, false, 0, Join(bothHead, to40(wv2Installing)), 3400,
+       {vcArgs, wv2Args}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh(row.vc, row.wv2);
+    fake::SetProcessScript(kInstallerPattern, Exits(row.exitCode, 700));
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(row.screens, screens_);
+    EXPECT_EQ(row.clockAt40, ClockAtFirst(40)) << "installers' run time and the pause";
+    EXPECT_EQ(row.clockAt40, fake::ClockMs()) << "nothing else waits";
+    std::vector<std::wstring> arguments;
+    for (const auto& start : fake::ProcessStarts()) {
+      if (start.api == fake::StartApi::kShellExecuteExW) arguments.push_back(start.parameters);
+    }
+    EXPECT_EQ(row.arguments, arguments);
+    EXPECT_TRUE(fake::MessageBoxes().empty()) << fake::MessageBoxes().size() << " boxes shown";
+    EXPECT_EQ(kEverything, Made());
+  }
+}
+
+// ---- Fatal failures ----
+
+TEST_F(InstallSequenceTest, FatalFailureShowsItsBoxAndStops) {
+  struct Row {
+    const char* name;
+    bool vc, wv2;
+    std::function<void()> setUp;
+    std::wstring text;
+    std::wstring caption;
+    Screen last;  // the failing step stays on screen
+    std::vector<std::string> made;
+  };
+  const Screen vcInstalling{5, kPrereqs, L"Installing Visual C++ Redistributable..."};
+  const Screen vcDownloading{5, kPrereqs, L"Downloading Visual C++ Redistributable..."};
+  const Screen wv2Installing{20, kPrereqs, L"Installing WebView2 Runtime..."};
+  const Screen wv2Downloading{20, kPrereqs, L"Downloading WebView2 Runtime..."};
+  const Screen folderStep{40, kInstalling, L"Creating installation directory"};
+  const Screen loaderStep{50, kInstalling, L"Downloading WebView2Loader.dll"};
+  const Screen appStep{70, kInstalling, L"Downloading application files"};
+  const std::wstring vcFail = L"Failed to install Visual C++ Redistributable.\n\n";
+  const std::wstring wv2Fail = L"Failed to install WebView2 Runtime.\n\n";
+  const std::wstring folderFail = L"Failed to create installation directory.\n\nError code: ";
+  const std::wstring folderAdvice =
+      L"\n\nPlease ensure you have administrator privileges and the disk has free space.";
+  const std::wstring loaderFail = L"Failed to download WebView2Loader.dll.\n\n";
+  const std::wstring appFail = L"Failed to download application.\n\n";
+  const std::wstring installError = L"Installation Error";
+  const std::wstring downloadError = L"Download Error";
+  auto serve = [](const std::wstring& url, fake::HttpResponse r) {
+    return [url, r] { fake::SetHttpResponse(url, r); };
+  };
+  auto installerExits = [](uint32_t code) {
+    return [code] { fake::SetProcessScript(kInstallerPattern, Exits(code)); };
+  };
+  fake::HttpResponse broken;
+  broken.chunks = {"MZ part", " never arrives"};
+  broken.failReadAt = 1;
+  fake::HttpResponse toHttp = Status(302);
+  toHttp.location = L"http://go.microsoft.com/fwlink/p/?LinkId=2124703";
+
+  const std::vector<Row> rows = {
+      {"Visual C++ installer not found", false, true, serve(kVcUrl, Status(404)),
+       vcFail + L"Download failed: HTTP error 404" + kVcAdvice, installError, vcDownloading, {}},
+      {"Visual C++ installer fails", false, true, installerExits(1603),
+       vcFail + L"Installer returned error code 1603" + kVcAdvice, installError, vcInstalling, {}},
+      {"WebView2 bootstrapper not found", true, false, serve(kWebView2Url, Status(404)),
+       wv2Fail + L"Download failed: HTTP error 404" + kWv2Advice, installError, wv2Downloading, {}},
+      {"WebView2 bootstrapper redirected to plain HTTP", true, false, serve(kWebView2Url, toHttp),
+       wv2Fail + L"Download failed: Failed to receive HTTP response (error 12156)" + kWv2Advice,
+       installError, wv2Downloading, {}},
+      {"WebView2 bootstrapper fails", true, false, installerExits(1),
+       wv2Fail + L"Installer returned error code 1" + kWv2Advice, installError, wv2Installing, {}},
+      {"install folder: creation denied", true, true,
+       [] {
+         fake::AddDirectory(L"C:\\Program Files\\Maretto");
+         fake::DenyCreateIn(L"C:\\Program Files\\Maretto");
+       },
+       folderFail + L"5" + folderAdvice, installError, folderStep, {}},
+      {"install folder: a file where a parent should be", true, true,
+       [] { fake::AddFile(L"C:\\Program Files\\Maretto", "a file"); },
+       folderFail + L"3" + folderAdvice, installError, folderStep, {}},
+      {"loader not found", true, true, serve(kLoaderUrl, Status(404)),
+       loaderFail + L"HTTP error 404" + kNetAdvice, downloadError, loaderStep, {"folder"}},
+      {"loader transfer broken after data", true, true, serve(kLoaderUrl, broken),
+       loaderFail + L"Download interrupted (error 12030)" + kNetAdvice, downloadError, loaderStep,
+       {"folder"}},
+      {"application not found", true, true, serve(kAppUrl, Status(404)),
+       appFail + L"HTTP error 404" + kNetAdvice, downloadError, appStep, {"folder"}},
+      {"application in use", true, true,
+       [this] {
+         fake::AddFile(kApp, "running app");
+         held_ = fake::HoldOpen(kApp, 0x1 /* FILE_SHARE_READ */);
+       },
+       appFail + L"Failed to create local file (error 32)" + kNetAdvice, downloadError, appStep,
+       {"folder"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh(row.vc, row.wv2);
+    row.setUp();
+    EXPECT_FALSE(Run());
+    ExpectErrorBox(row.text, row.caption);
+    ASSERT_FALSE(screens_.empty());
+    EXPECT_EQ(row.last, screens_.back());
+    EXPECT_EQ(row.made, Made());
+  }
+}
+
+TEST_F(InstallSequenceTest, FailedApplicationDownloadDeletesTheLoaderOnlyAfterTheBox) {
+  fake::SetHttpResponse(kAppUrl, Status(503));
+  fake::AddFile(kFolder + L"\\settings.json", "user data");
+  EXPECT_FALSE(Run());
+  ASSERT_EQ(1u, loaderAtBox_.size());
+  EXPECT_TRUE(loaderAtBox_[0]) << "the loader was already gone while the box was open";
+  EXPECT_FALSE(fake::Exists(kLoader));
+  EXPECT_EQ((std::vector<std::wstring>{kFolder, kFolder + L"\\settings.json"}),
+            fake::ListTree(kFolder));
+}
+
+TEST_F(InstallSequenceTest, FailedWebView2InstallIsNotFollowedByThePause) {
+  Fresh(true, false);
+  fake::SetProcessScript(kInstallerPattern, Exits(1603, 700));
+  EXPECT_FALSE(Run());
+  EXPECT_EQ(700u, fake::ClockMs());
+}
+
+// ---- Cancel ----
+
+TEST_F(InstallSequenceTest, CancelStopsAtTheNextCheck) {
+  struct Row {
+    const char* name;
+    bool vc, wv2;
+    std::function<void()> arm;
+    bool result;
+    Screen last;
+    std::vector<std::string> made;
+    std::wstring box;  // empty: none
+    std::wstring caption;
+  };
+  const std::wstring vcCancelled = L"Failed to install Visual C++ Redistributable.\n\n"
+                                   L"Download failed: Download cancelled by user";
+  const std::vector<Row> rows = {
+      {"before the WebView2 step", true, true, [this] { CancelAtScreenWithDetail(kVc); }, false,
+       {5, kChecking, kVc}, {}},
+      {"while the Visual C++ installer runs", false, true,
+       [this] { CancelWhileRunning(kInstallerPattern); }, false,
+       {5, kPrereqs, L"Installing Visual C++ Redistributable..."}, {}},
+      {"before the install folder", true, true, [this] { CancelAtScreenWithDetail(kWv2); }, false,
+       {20, kChecking, kWv2}, {}},
+      {"while the WebView2 installer runs", true, false,
+       [this] { CancelWhileRunning(kInstallerPattern); }, false,
+       {20, kPrereqs, L"Installing WebView2 Runtime..."}, {}},
+      {"before the loader download", true, true,
+       [this] { CancelAtScreenWithDetail(L"Creating installation directory"); }, false,
+       {40, kInstalling, L"Creating installation directory"}, {"folder"}},
+      {"after the loader's last read", true, true,
+       [this] { CancelAtRead(L"/executable/WebView2Loader.dll", 1); }, false,
+       {50, kInstalling, L"Downloading WebView2Loader.dll"}, {"folder", "loader"}},
+      {"after the application's last read", true, true,
+       [this] { CancelAtRead(L"/executable/Velquist.exe", 1); }, false,
+       {70, kInstalling, L"Downloading application files"}, {"folder", "loader", "app"}},
+      {"before the updater copy", true, true,
+       [this] { CancelAtScreenWithDetail(L"Creating desktop shortcut"); }, false,
+       {85, kFinishing, L"Creating desktop shortcut"}, {"folder", "loader", "app", "shortcut"}},
+      {"before the task", true, true, [this] { CancelAtScreenWithDetail(L"Creating updater"); },
+       false, {90, kFinishing, L"Creating updater"},
+       {"folder", "loader", "app", "shortcut", "updater"}},
+      {"after the last check", true, true,
+       [this] { CancelAtScreenWithDetail(L"Scheduling automatic updates"); }, true, kLastScreen,
+       kEverything},
+      {"while the task command runs", true, true, [this] { CancelWhileRunning(kCmd); }, true,
+       kLastScreen, kEverything},
+      {"while the entry is written", true, true,
+       [this] { CancelAtScreenWithDetail(L"Registering application"); }, true, kLastScreen,
+       kEverything},
+      {"during the Visual C++ download", false, true,
+       [this] { CancelAtRead(L"/vs/17/release/vc_redist.x64.exe", 0); }, false,
+       {5, kPrereqs, L"Downloading Visual C++ Redistributable..."}, {}, vcCancelled + kVcAdvice,
+       L"Installation Error"},
+      {"during the loader download", true, true,
+       [this] { CancelAtRead(L"/executable/WebView2Loader.dll", 0); }, false,
+       {50, kInstalling, L"Downloading WebView2Loader.dll"}, {"folder"},
+       L"Failed to download WebView2Loader.dll.\n\nDownload cancelled by user" + kNetAdvice,
+       L"Download Error"},
+      {"during the application download", true, true,
+       [this] { CancelAtRead(L"/executable/Velquist.exe", 0); }, false,
+       {70, kInstalling, L"Downloading application files"}, {"folder"},
+       L"Failed to download application.\n\nDownload cancelled by user" + kNetAdvice,
+       L"Download Error"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh(row.vc, row.wv2);
+    row.arm();
+    EXPECT_EQ(row.result, Run());
+    ASSERT_FALSE(screens_.empty());
+    EXPECT_EQ(row.last, screens_.back());
+    EXPECT_EQ(row.made, Made());
+    if (row.box.empty()) {
+      EXPECT_TRUE(fake::MessageBoxes().empty()) << fake::MessageBoxes().size() << " boxes shown";
+    } else {
+      ExpectErrorBox(row.box, row.caption);
+    }
+    EXPECT_TRUE(g_cancelRequested.load()) << "the cancel was never requested";
+  }
+}
+
+// ---- Trace lines of the steps that go on after a failure ----
+
+TEST_F(InstallSequenceTest, NonFatalFailuresAreTracedAndTheInstallCompletes) {
+  struct Row {
+    const char* name;
+    std::function<void()> setUp;
+    std::vector<std::string> trace;
+    std::vector<std::string> made;
+    uint64_t clock;
+  };
+  const std::string registered = "[Install] Registered in Add/Remove Programs\n";
+  const std::string noShortcut = "[Install] Failed to create desktop shortcut\n";
+  fake::ProcessScript cmdMissing;
+  cmdMissing.startError = 2;
+  fake::ProcessScript hangs;
+  hangs.neverExits = true;
+  const std::vector<std::string> noLink = {"folder", "loader", "app", "updater", "task", "entry"};
+  const std::vector<Row> rows = {
+      {"nothing fails", [] {}, {registered}, kEverything, 0},
+      {"no desktop folder", [] { platform::RemoveDirectoryW(fake::kDesktopFolder); },
+       {noShortcut, registered}, noLink, 0},
+      {"shortcut cannot be saved",
+       [] { fake::FailNextShellLink(fake::ShellLinkStep::kSave, platform::kEAccessDenied); },
+       {noShortcut, registered}, noLink, 0},
+      {"schtasks exits 1", [] { fake::SetProcessScript(kCmd, Exits(1)); },
+       {"[Install] schtasks returned: 1\n", registered}, kEverything, 0},
+      {"cmd.exe cannot start", [cmdMissing] { fake::SetProcessScript(kCmd, cmdMissing); },
+       {"[Install] Failed to create scheduled task process: 2\n", registered},
+       {"folder", "loader", "app", "shortcut", "updater", "entry"}, 0},
+      {"task command still running after 10 s", [hangs] { fake::SetProcessScript(kCmd, hangs); },
+       {"[Install] schtasks returned: 259\n", registered}, kEverything, 10000},
+      {"entry key denied",
+       [] {
+         fake::DenyRegistryWrites(kHkeyLocalMachine,
+                                  L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+       },
+       {"[Install] Failed to create uninstall registry key: 5\n"},
+       {"folder", "loader", "app", "shortcut", "updater", "task"}, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    row.setUp();
+    EXPECT_TRUE(Run());
+    EXPECT_EQ(kCleanRun, screens_);
+    EXPECT_EQ(row.trace, fake::TraceLines());
+    EXPECT_EQ(row.made, Made());
+    EXPECT_EQ(row.clock, fake::ClockMs());
+    EXPECT_TRUE(fake::MessageBoxes().empty()) << fake::MessageBoxes().size() << " boxes shown";
+  }
+}
+
+TEST_F(InstallSequenceTest, RunningAsTheUpdaterCopyLeavesItAndCompletes) {
+  fake::AddFile(kUpdater, "updater from last week");
+  fake::SetModuleFileName(kUpdater);
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(kCleanRun, screens_);
+  EXPECT_EQ(std::optional<std::string>("updater from last week"), fake::FileContent(kUpdater));
+  EXPECT_EQ((std::vector<std::string>{"[Install] Failed to copy updater: 32\n",
+                                      "[Install] Registered in Add/Remove Programs\n"}),
+            fake::TraceLines());
+  EXPECT_EQ((std::vector<std::string>{"folder", "loader", "app", "shortcut", "task", "entry"}),
+            Made());
+}
+
+}  // namespace

@@ -302,6 +302,7 @@ scenario_runtimes() {
     expect_match "$SCENARIO: installer ran once with the exact switches" \
       "$(grep -c "^$role start" <<<"$log") $(grep "^$role start" <<<"$log")" \
       "^1 $role start pid=[0-9]+ image=C:\\\\users\\\\[^\\\\]+\\\\Temp\\\\TSL-[0-9A-F]+\\\\TSL[0-9a-f]+\\.exe args=\\[$switches\\] "
+    expect_match "$SCENARIO: installer started hidden (SW_HIDE)" "$log" "^$role start .* show=0$"
     expect_match "$SCENARIO: installer ended on its own" "$log" "^$role end pid=[0-9]+ exit="
     # The private folder the installer ran from is gone.
     image="$(sed -nE "s/^$role start .* image=C:\\\\(.*\\\\)TSL[0-9a-f]+\\.exe args=.*/\\1/p" <<<"$log" | tr '\\' '/')"

@@ -30,7 +30,8 @@
  *
  * Two lines go to STANDIN_LOG_PATH:
  *   <role> start pid=P image=<path> args=[<arguments>] exit=N sleep=S register=auto|0|1
- *       place=X value=V                 (one line)
+ *       place=X value=V show=C          (one line; C: the show command it was
+ *                                        started with, 0 for SW_HIDE)
  *   <role> end pid=P exit=N registry=written|none|failed(error E)
  * A start line without its end line means the run was ended from outside. */
 #include <stdio.h>
@@ -213,7 +214,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   (void)instance;
   (void)previous;
   (void)commandLine;
-  (void)show;
   Settings settings;
   ReadSettings(&settings);
   const wchar_t* arguments = StandinArguments();
@@ -222,10 +222,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   GetModuleFileNameW(NULL, image, MAX_PATH);
   wchar_t line[2048];
   swprintf(line, 2048, ROLE L" start pid=%lu image=%ls args=[%ls] exit=%lu sleep=%lu register=%ls "
-           L"place=%ls value=%ls",
+           L"place=%ls value=%ls show=%d",
            GetCurrentProcessId(), image, arguments, settings.exitCode, settings.sleepSeconds,
            settings.registerValue < 0 ? L"auto" : settings.registerValue ? L"1" : L"0",
-           settings.place, settings.value);
+           settings.place, settings.value, show);
   StandinLog(line);
 
   if (settings.sleepSeconds) Sleep(settings.sleepSeconds * 1000);

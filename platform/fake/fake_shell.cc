@@ -106,22 +106,22 @@ HResult SHGetFolderPathW(int32_t csidl, uint32_t, std::wstring* path) {
 bool PathRemoveFileSpecW(std::wstring* path) {
   std::wstring& p = *path;
   size_t i = 0;
-  size_t spec = 0;
+  size_t cut = 0;
   // A leading "\" or "\\" (UNC) is never removed.
-  if (i < p.size() && p[i] == L'\\') spec = ++i;
-  if (i < p.size() && p[i] == L'\\') spec = ++i;
+  if (i < p.size() && p[i] == L'\\') cut = ++i;
+  if (i < p.size() && p[i] == L'\\') cut = ++i;
   while (i < p.size()) {
     if (p[i] == L'\\') {
-      spec = i;
+      cut = i;
     } else if (p[i] == L':') {
       // A drive's root keeps its backslash.
-      spec = ++i;
-      if (i < p.size() && p[i] == L'\\') ++spec;
+      cut = ++i;
+      if (i < p.size() && p[i] == L'\\') ++cut;
     }
     if (i < p.size()) ++i;
   }
-  if (spec >= p.size()) return false;
-  p.resize(spec);
+  if (cut >= p.size()) return false;
+  p.resize(cut);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/window.h"
+#include "tests/unit/label_screen.h"
 
 namespace {
 
@@ -53,19 +54,7 @@ const std::wstring kWv2Advice =
     L"\n\nPlease install manually from:\nhttps://go.microsoft.com/fwlink/p/?LinkId=2124703";
 const std::wstring kNetAdvice = L"\n\nPlease check your internet connection and firewall settings.";
 
-struct Screen {
-  int32_t percent;
-  std::wstring status;
-  std::wstring detail;
-  bool operator==(const Screen& o) const {
-    return percent == o.percent && status == o.status && detail == o.detail;
-  }
-};
-
-std::ostream& operator<<(std::ostream& os, const Screen& s) {
-  return os << "{" << s.percent << "%, \"" << fake::ToUtf8(s.status) << "\", \""
-            << fake::ToUtf8(s.detail) << "\"}";
-}
+using label_screen::Screen;
 
 std::vector<Screen> Join(std::vector<Screen> head, const std::vector<Screen>& tail) {
   head.insert(head.end(), tail.begin(), tail.end());
@@ -150,13 +139,10 @@ class InstallSequenceTest : public ::testing::Test {
     loaderAtBox_.clear();
     onScreen_ = nullptr;
     held_ = nullptr;
-    g_mainWindow = fake::CreateWindowForTesting(L"Tessaline Setup");
-    g_statusLabel = fake::CreateWindowForTesting(L"Ready");
-    g_detailLabel = fake::CreateWindowForTesting(L"");
+    label_screen::CreateWindows();
     fake::OnPaint([this](platform::WindowHandle w) {
       ASSERT_EQ(g_mainWindow, w);
-      screens_.push_back({g_progressPercent.load(), platform::GetWindowTextW(g_statusLabel, 256),
-                          platform::GetWindowTextW(g_detailLabel, 256)});
+      screens_.push_back(label_screen::Current());
       busy_.push_back(g_operationInProgress.load());
       clock_.push_back(fake::ClockMs());
       if (onScreen_) onScreen_(screens_.back());

@@ -4,22 +4,11 @@
 
 #include "platform/fake/fake.h"
 #include "platform/window.h"
+#include "tests/unit/label_screen.h"
 
 namespace {
 
-struct Screen {
-  int32_t percent;
-  std::wstring status;
-  std::wstring detail;
-  bool operator==(const Screen& o) const {
-    return percent == o.percent && status == o.status && detail == o.detail;
-  }
-};
-
-std::ostream& operator<<(std::ostream& os, const Screen& s) {
-  return os << "{" << s.percent << "%, \"" << fake::ToUtf8(s.status) << "\", \""
-            << fake::ToUtf8(s.detail) << "\"}";
-}
+using label_screen::Screen;
 
 class UiStateTest : public ::testing::Test {
  protected:
@@ -32,13 +21,10 @@ class UiStateTest : public ::testing::Test {
 
   // The window as the entry makes it, with every paint recorded.
   void CreateWindows() {
-    g_mainWindow = fake::CreateWindowForTesting(L"Tessaline Setup");
-    g_statusLabel = fake::CreateWindowForTesting(L"Ready");
-    g_detailLabel = fake::CreateWindowForTesting(L"");
+    label_screen::CreateWindows();
     fake::OnPaint([this](platform::WindowHandle w) {
       ASSERT_EQ(g_mainWindow, w);
-      screens_.push_back({g_progressPercent.load(), platform::GetWindowTextW(g_statusLabel, 256),
-                          platform::GetWindowTextW(g_detailLabel, 256)});
+      screens_.push_back(label_screen::Current());
     });
   }
 

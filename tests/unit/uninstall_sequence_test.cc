@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/window.h"
+#include "tests/unit/label_screen.h"
 
 namespace {
 
@@ -27,19 +28,7 @@ const std::wstring kShortcut = std::wstring(fake::kDesktopFolder) + L"\\Tessalin
 const std::string kUpdaterBytes = "MZ updater";
 const std::wstring kCmd = L"C:\\Windows\\System32\\cmd.exe";
 
-struct Screen {
-  int32_t percent;
-  std::wstring status;
-  std::wstring detail;
-  bool operator==(const Screen& o) const {
-    return percent == o.percent && status == o.status && detail == o.detail;
-  }
-};
-
-std::ostream& operator<<(std::ostream& os, const Screen& s) {
-  return os << "{" << s.percent << "%, \"" << fake::ToUtf8(s.status) << "\", \""
-            << fake::ToUtf8(s.detail) << "\"}\n";
-}
+using label_screen::Screen;
 
 std::vector<std::string> Utf8(const std::vector<std::wstring>& texts) {
   std::vector<std::string> out;
@@ -135,13 +124,10 @@ class RunUninstallTest : public ::testing::Test {
     busyDuringBox_.clear();
     screensAtBox_ = 0;
     fake::AddFile(kCmd, "MZ");  // schtasks runs through it
-    g_mainWindow = fake::CreateWindowForTesting(L"Tessaline Setup");
-    g_statusLabel = fake::CreateWindowForTesting(L"Ready");
-    g_detailLabel = fake::CreateWindowForTesting(L"");
+    label_screen::CreateWindows();
     fake::OnPaint([this](platform::WindowHandle w) {
       EXPECT_EQ(g_mainWindow, w);
-      Screen s{g_progressPercent.load(), platform::GetWindowTextW(g_statusLabel, 256),
-               platform::GetWindowTextW(g_detailLabel, 256)};
+      Screen s = label_screen::Current();
       screens_.push_back(s);
       if (!g_operationInProgress.load()) ++idlePaints_;
       if (onScreen_) onScreen_(s);

@@ -57,6 +57,23 @@ inline void ServeInstall() {
   }
 }
 
+// A new process as the entry starts it, up to its main window: the
+// instance, per-monitor DPI awareness, then CreateMainWindow's result.
+inline bool StartWithMainWindow() {
+  NewProcess();
+  g_instance = fake::MainInstance();
+  platform::SetProcessDpiAwarenessContext(platform::kDpiAwarenessContextPerMonitorAwareV2);
+  return CreateMainWindow();
+}
+
+// Undoes StartWithMainWindow: no more paints recorded, the window's
+// resources freed, the process variables as at start.
+inline void EndWithMainWindow() {
+  fake::OnPaint(nullptr);
+  FreeWindowResources();
+  NewProcess();
+}
+
 // The application as an install leaves it.
 inline void InstallApplication() { fake::AddFile(GetInstallPath(kAppExeName), "MZ"); }
 

@@ -27,19 +27,12 @@ constexpr char kCancelText[] = "Are you sure you want to cancel?";
 class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_test::NewProcess();
-    g_instance = fake::MainInstance();
-    platform::SetProcessDpiAwarenessContext(platform::kDpiAwarenessContextPerMonitorAwareV2);
-    ASSERT_TRUE(CreateMainWindow());
+    ASSERT_TRUE(app_test::StartWithMainWindow());
     window_ = g_mainWindow;
     app_test::RecordScreens(&screens_);
   }
 
-  void TearDown() override {
-    fake::OnPaint(nullptr);
-    FreeWindowResources();
-    app_test::NewProcess();
-  }
+  void TearDown() override { app_test::EndWithMainWindow(); }
 
   const Screen& LastScreen() {
     static const Screen kNone{"(no paint)", "", "", ""};

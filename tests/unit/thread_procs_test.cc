@@ -27,18 +27,11 @@ constexpr char kUninstallComplete[] =
 class ThreadProcsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app_test::NewProcess();
-    g_instance = fake::MainInstance();
-    platform::SetProcessDpiAwarenessContext(platform::kDpiAwarenessContextPerMonitorAwareV2);
-    ASSERT_TRUE(CreateMainWindow());
+    ASSERT_TRUE(app_test::StartWithMainWindow());
     RecordScreens();
   }
 
-  void TearDown() override {
-    fake::OnPaint(nullptr);
-    FreeWindowResources();
-    app_test::NewProcess();
-  }
+  void TearDown() override { app_test::EndWithMainWindow(); }
 
   // Records every screen; the user confirms Cancel when the first one at
   // `percent` is painted (never when empty).

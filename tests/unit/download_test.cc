@@ -32,23 +32,6 @@ fake::HttpResponse Ok(std::vector<std::string> chunks) {
   return r;
 }
 
-class DownloadFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake::Reset();
-    g_cancelRequested = false;
-    fake::AddFile(kTarget, kOldContent);
-  }
-  void TearDown() override {
-    g_cancelRequested = false;
-    EXPECT_EQ(0, fake::OpenHttpHandleCount()) << "HTTP handles leaked";
-    EXPECT_EQ(0, fake::OpenFileHandleCount()) << "file handles leaked";
-  }
-  bool Download(std::wstring* error, const std::wstring& path = kAppDownloadPath) {
-    return DownloadFile(kDeployHost, path, kTarget, error);
-  }
-};
-
 // What happens to an existing file at the local path after a failure.
 enum class Left { kUntouched, kDeleted };
 
@@ -57,6 +40,41 @@ struct FailureCase {
   std::function<void()> setUp;
   std::wstring reason;
   Left file;
+};
+
+std::vector<FailureCase> FailureCases();
+
+class DownloadFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Fresh(); }
+  void TearDown() override {
+    g_cancelRequested = false;
+    EXPECT_EQ(0, fake::OpenHttpHandleCount()) << "HTTP handles leaked";
+    EXPECT_EQ(0, fake::OpenFileHandleCount()) << "file handles leaked";
+  }
+  bool Download(std::wstring* error, const std::wstring& path = kAppDownloadPath) {
+    return DownloadFile(kDeployHost, path, kTarget, error);
+  }
+
+  // A new machine with the old file at the local path and no cancel asked.
+  void Fresh() {
+    fake::Reset();
+    g_cancelRequested = false;
+    fake::AddFile(kTarget, kOldContent);
+  }
+
+  // Each failure case in turn on a fresh machine: its setup, then `check`;
+  // the machine is reset after each.
+  void ForEachFailure(const std::function<void(const FailureCase&)>& check) {
+    for (const FailureCase& c : FailureCases()) {
+      SCOPED_TRACE(c.name);
+      Fresh();
+      c.setUp();
+      check(c);
+      g_cancelRequested = false;
+      fake::Reset();
+    }
+  }
 };
 
 std::vector<FailureCase> FailureCases() {
@@ -162,12 +180,7 @@ std::vector<FailureCase> FailureCases() {
 }
 
 TEST_F(DownloadFileTest, EachFailureGivesItsReasonAndCleansUp) {
-  for (const FailureCase& c : FailureCases()) {
-    SCOPED_TRACE(c.name);
-    fake::Reset();
-    g_cancelRequested = false;
-    fake::AddFile(kTarget, kOldContent);
-    c.setUp();
+  ForEachFailure([this](const FailureCase& c) {
     std::wstring error = L"sentinel";
     EXPECT_FALSE(Download(&error));
     EXPECT_EQ(fake::ToUtf8(c.reason), fake::ToUtf8(error));
@@ -179,24 +192,15 @@ TEST_F(DownloadFileTest, EachFailureGivesItsReasonAndCleansUp) {
     EXPECT_EQ(0, fake::OpenHttpHandleCount());
     // A file some other program holds stays open by design; ours must not.
     EXPECT_LE(fake::OpenFileHandleCount(), c.reason.find(L"error 32") != std::wstring::npos ? 1 : 0);
-    g_cancelRequested = false;
-    fake::Reset();
-  }
+  });
 }
 
 TEST_F(DownloadFileTest, EachFailureWithoutErrorOutputStillFailsAndCleansUp) {
-  for (const FailureCase& c : FailureCases()) {
-    SCOPED_TRACE(c.name);
-    fake::Reset();
-    g_cancelRequested = false;
-    fake::AddFile(kTarget, kOldContent);
-    c.setUp();
+  ForEachFailure([this](const FailureCase& c) {
     EXPECT_FALSE(Download(nullptr));
     EXPECT_EQ(c.file == Left::kUntouched, fake::Exists(kTarget));
     EXPECT_EQ(0, fake::OpenHttpHandleCount());
-    g_cancelRequested = false;
-    fake::Reset();
-  }
+  });
 }
 
 TEST_F(DownloadFileTest, MissingFolderGivesPathNotFound) {

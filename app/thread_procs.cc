@@ -27,6 +27,13 @@ void ResetProgress() { g_progressPercent.store(0, std::memory_order_relaxed); }
 // wait for it.
 void RequestRepaint() { InvalidateRect(g_mainWindow, nullptr, false); }
 
+// The window as it opened: no progress, "Ready", an empty detail line.
+void ShowReady() {
+  ResetProgress();
+  SetStatusText(L"Ready");
+  SetDetailText(L"");
+}
+
 void ShowUninstallComplete() {
   MessageBoxW(g_mainWindow, kUninstallComplete, kProductName, kMbOk | kMbIconInformation);
 }
@@ -53,9 +60,7 @@ uint32_t InstallThreadProc(void*) {
   } else {
     SetStatusText(L"Installation cancelled");
     SetDetailText(L"");
-    ResetProgress();
-    SetStatusText(L"Ready");
-    SetDetailText(L"");
+    ShowReady();
   }
   RequestRepaint();
   EndWorker();
@@ -70,9 +75,7 @@ uint32_t UninstallThreadProc(void*) {
   } else if (ok) {
     ShowUninstallComplete();
   }
-  ResetProgress();
-  SetStatusText(L"Ready");
-  SetDetailText(L"");
+  ShowReady();
   RequestRepaint();
   EndWorker();
   return 0;

@@ -30,42 +30,26 @@ for type in "--type=14 --name=101" "--type=16 --name=1" "--type=24 --name=1"; do
   fi
 done
 
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEDEBUG=${WINEDEBUG:--all}
+# Wine's variables and the prefix (made once) come from wine-env.sh; a
+# WINEDEBUG of the caller's still wins over its default.
+winedebug=${WINEDEBUG:--all}
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" "${WINEPREFIX:-$root/build/wineprefix}"
+export WINEDEBUG=$winedebug
 
-display=
-for n in $(seq 90 199); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-    display=$n
-    break
-  fi
-done
-[ -n "$display" ] || { echo "no free X display number"; exit 1; }
-
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
 wm_pid=
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
-  for pid in $wm_pid $xvfb_pid; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
+  if [ -n "$wm_pid" ]; then
+    kill "$wm_pid" 2>/dev/null || true
+    wait "$wm_pid" 2>/dev/null || true
+  fi
+  tsl_wine_display_stop || true
 }
 trap cleanup EXIT
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-export DISPLAY=":$display"
+tsl_wine_display_start || { echo "no X display"; exit 1; }
 openbox >/dev/null 2>&1 &
 wm_pid=$!
-
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-fi
 
 set +e
 wine "$exe" "$@"

@@ -76,48 +76,31 @@ check "imports only KnownDLLs and comctl32" "" "$others"
 check "imports user32 and kernel32" "2" "$(grep -cwE 'user32.dll|kernel32.dll' <<<"${imports// /$'\n'}")"
 
 # ---- Wine: prefix, display, window manager ----
-export WINEPREFIX=$build/wine-window
-export WINEARCH=win64
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-# Wine links the prefix's Desktop folder to $HOME/Desktop.
+# Wine links the prefix's Desktop folder to $HOME/Desktop, so HOME comes
+# before the prefix is made.
 export HOME=$build/wine-home
 mkdir -p "$HOME"
+# Wine's variables and the prefix (made once) come from wine-env.sh; a
+# WINEDEBUG of the caller's still wins over its default.
+winedebug=${WINEDEBUG:--all}
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" "$build/wine-window" || exit 1
+export WINEDEBUG=$winedebug
 
-display=
-for n in $(seq 90 199); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-    display=$n
-    break
-  fi
-done
-[ -n "$display" ] || { echo "no free X display number"; exit 1; }
-
-xvfb_pid=
 wm_pid=
 setup_pid=
 cleanup() {
   if [ -n "$setup_pid" ]; then kill "$setup_pid" 2>/dev/null; wait "$setup_pid" 2>/dev/null; fi
   wineserver -k >/dev/null 2>&1
-  for pid in $wm_pid $xvfb_pid; do
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
+  if [ -n "$wm_pid" ]; then
+    kill "$wm_pid" 2>/dev/null
+    wait "$wm_pid" 2>/dev/null
+  fi
+  tsl_wine_display_stop
 }
 trap cleanup EXIT
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  env -u DISPLAY wineboot -i >/dev/null 2>&1
-  timeout 120 wineserver -w
-fi
-
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-export DISPLAY=":$display"
+tsl_wine_display_start || { echo "no X display"; exit 1; }
 openbox >/dev/null 2>&1 &
 wm_pid=$!
 sleep 1

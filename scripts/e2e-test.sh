@@ -12,28 +12,11 @@ log="$(mktemp /tmp/tsl-e2e-test.XXXXXX.log)"
 trap 'rm -f "$log"' EXIT
 started=$SECONDS
 
-if ! "$repo/scripts/build-windows.sh" TessalineSetup trace_collector e2e_world e2e_tools >"$log" 2>&1; then
-  tail -30 "$log"
-  echo "0 passed, 1 failed"
-  exit 1
-fi
+# shellcheck source=scripts/e2e/run-lib.sh
+. "$repo/scripts/e2e/run-lib.sh"
+tsl_e2e_build "$log" TessalineSetup trace_collector e2e_world e2e_tools
+tsl_e2e_run "$log" bash "$repo/tests/e2e/suite.sh" "$@"
 
-"$repo/scripts/e2e/world.sh" --no-build -- bash "$repo/tests/e2e/suite.sh" "$@" 2>&1 | tee "$log"
-status=${PIPESTATUS[0]}
-
-passed=0
-failed=0
-counts="$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)"
-if [ -n "$counts" ]; then
-  passed=$(cut -d' ' -f1 <<<"$counts")
-  failed=$(cut -d' ' -f3 <<<"$counts")
-fi
-if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
-  echo "FAIL the world ended with exit $status"
-  failed=$((failed + 1))
-fi
-
-world_dir="$(sed -nE 's/^world: set up in [0-9]+ s \((.*)\)$/\1/p' "$log")"
 if [ -n "$world_dir" ] && [ ! -e "$world_dir" ] && [ -z "$(pgrep -af -- "$world_dir")" ]; then
   echo "ok   the world's temp folder and processes are gone"
   passed=$((passed + 1))

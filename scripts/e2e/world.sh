@@ -121,29 +121,24 @@ if [ "${1-}" = "--inside" ]; then
   if [ -n "${TSL_WORLD_OWN_DISPLAY-}" ]; then
     # --display: the caller's X display and window manager, for a person.
     echo "world: display $DISPLAY (the caller's)"
-    export TSL_WORLD="$tmp"
-    export TSL_WORLD_LIB="$repo/scripts/e2e/world-lib.sh"
-    export TSL_WORLD_BIN="$bin"
-    status=0
-    "$@" || status=$?
-    exit "$status"
+  else
+    tsl_wine_display_start
+    # openbox keeps its files where XDG points: inside the temp folder.
+    mkdir -p "$tmp/xdg/config" "$tmp/xdg/cache" "$tmp/xdg/data"
+    XDG_CONFIG_HOME="$tmp/xdg/config" XDG_CACHE_HOME="$tmp/xdg/cache" \
+      XDG_DATA_HOME="$tmp/xdg/data" openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
+    openbox_pid=$!
+    for _ in $(seq 1 100); do
+      wmctrl -m >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+    if ! wmctrl -m >/dev/null 2>&1; then
+      echo "world: openbox did not take the display" >&2
+      cat "$tmp/openbox.log" >&2
+      exit 1
+    fi
+    echo "world: display $DISPLAY with openbox in $((SECONDS - started)) s"
   fi
-  tsl_wine_display_start
-  # openbox keeps its files where XDG points: inside the temp folder.
-  mkdir -p "$tmp/xdg/config" "$tmp/xdg/cache" "$tmp/xdg/data"
-  XDG_CONFIG_HOME="$tmp/xdg/config" XDG_CACHE_HOME="$tmp/xdg/cache" \
-    XDG_DATA_HOME="$tmp/xdg/data" openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
-  openbox_pid=$!
-  for _ in $(seq 1 100); do
-    wmctrl -m >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  if ! wmctrl -m >/dev/null 2>&1; then
-    echo "world: openbox did not take the display" >&2
-    cat "$tmp/openbox.log" >&2
-    exit 1
-  fi
-  echo "world: display $DISPLAY with openbox in $((SECONDS - started)) s"
 
   export TSL_WORLD="$tmp"
   export TSL_WORLD_LIB="$repo/scripts/e2e/world-lib.sh"

@@ -26,6 +26,9 @@ export WINEARCH=win64
 # TSL_WINEDEBUG lets a person debugging a run see Wine's own messages.
 export WINEDEBUG="${TSL_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine keeps its server's folders under TMPDIR; they stay inside build/.
+export TMPDIR="${TSL_WINE_TMPDIR:-$tsl_wine_repo/build/wine-tmp}"
+mkdir -p "$TMPDIR"
 
 # Creates the prefix when it is new. A lock keeps two scripts that start at
 # once from both initialising it. The wineserver writes `system.reg` when it

@@ -14,6 +14,9 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$root/build/windows/tests/registration_wine_tests.exe
 export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
+# Wine keeps its server's folders under TMPDIR; they stay inside build/.
+export TMPDIR="$root/build/wine-tmp"
+mkdir -p "$TMPDIR"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEDEBUG=-all
 # No display: nothing may wait for a click.

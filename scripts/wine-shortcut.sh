@@ -26,6 +26,9 @@ fi
 mkdir -p "$work/home" "$work/prefix"
 export HOME="$work/home"
 export WINEPREFIX="$work/prefix"
+# Wine keeps its server's folders under TMPDIR; they stay inside build/.
+export TMPDIR="$root/build/wine-tmp"
+mkdir -p "$TMPDIR"
 export WINEARCH=win64
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

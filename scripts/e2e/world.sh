@@ -103,6 +103,7 @@ if [ "${1-}" = "--inside" ]; then
   # there; in the world's folder it goes when the world goes.
   mkdir -p "$tmp/tmp"
   export TMPDIR="$tmp/tmp"
+  export TSL_WINE_TMPDIR="$TMPDIR"
 
   # Wine links the user's Desktop (and the other shell folders) into $HOME
   # when it makes the prefix: a HOME of the world's own keeps the desktop

@@ -78,9 +78,19 @@ std::wstring ExeNameFor(const std::wstring& tempName) {
   return tempName.substr(0, dot) + L".exe";
 }
 
+// The user owns the temporary folder around ours and may rename what is in
+// it; a handle without FILE_SHARE_DELETE keeps our folder in place, so no
+// look-alike can take its name between the download and the start.
+platform::Handle PinFolder(const std::wstring& folder) {
+  return platform::CreateFileW(folder, platform::kGenericRead,
+                               platform::kFileShareRead | platform::kFileShareWrite,
+                               platform::kOpenExisting, platform::kFileFlagBackupSemantics);
+}
+
 // Everything this call put into the private folder, then the folder.
-void RemovePrivateFolder(const std::wstring& folder, const std::wstring& placeholder,
-                         const std::wstring& installer) {
+void RemovePrivateFolder(const std::wstring& folder, platform::Handle pin,
+                         const std::wstring& placeholder, const std::wstring& installer) {
+  if (pin != platform::kInvalidHandleValue) platform::CloseHandle(pin);
   if (!installer.empty()) platform::DeleteFileW(installer);
   if (!placeholder.empty()) platform::DeleteFileW(placeholder);
   if (!platform::RemoveDirectoryW(folder)) {
@@ -145,10 +155,17 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
     Report(errorText, L"Failed to create temporary file (error " + std::to_wstring(error) + L")");
     return false;
   }
+  platform::Handle pin = PinFolder(folder);
+  if (pin == platform::kInvalidHandleValue) {
+    error = platform::GetLastError();
+    RemovePrivateFolder(folder, pin, L"", L"");
+    Report(errorText, L"Failed to create temporary file (error " + std::to_wstring(error) + L")");
+    return false;
+  }
   std::wstring placeholder;
   if (platform::GetTempFileNameW(folder, L"TSL", 0, &placeholder) == 0) {
     error = platform::GetLastError();
-    RemovePrivateFolder(folder, L"", L"");
+    RemovePrivateFolder(folder, pin, L"", L"");
     Report(errorText, L"Failed to create temporary file (error " + std::to_wstring(error) + L")");
     return false;
   }
@@ -157,7 +174,7 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   SetDetailText(L"Downloading " + displayName + L"...");
   std::wstring downloadError;
   if (!DownloadFile(host, urlPath, installer, &downloadError)) {
-    RemovePrivateFolder(folder, placeholder, installer);
+    RemovePrivateFolder(folder, pin, placeholder, installer);
     Report(errorText, L"Download failed: " + downloadError);
     return false;
   }
@@ -167,12 +184,12 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   if (!platform::ShellExecuteExW(platform::kSeeMaskNoCloseProcess, L"open", installer, arguments,
                                  platform::kSwHide, &process)) {
     error = platform::GetLastError();
-    RemovePrivateFolder(folder, placeholder, installer);
+    RemovePrivateFolder(folder, pin, placeholder, installer);
     Report(errorText, L"Failed to run installer (error " + std::to_wstring(error) + L")");
     return false;
   }
   if (!process) {
-    RemovePrivateFolder(folder, placeholder, installer);
+    RemovePrivateFolder(folder, pin, placeholder, installer);
     return true;
   }
 
@@ -180,14 +197,14 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
     platform::TerminateProcess(process, 1);
     platform::WaitForSingleObject(process, kTerminationWaitMs);
     platform::CloseHandle(process);
-    RemovePrivateFolder(folder, placeholder, installer);
+    RemovePrivateFolder(folder, pin, placeholder, installer);
     Report(errorText, L"Installer timed out");
     return false;
   }
   uint32_t exitCode = 0;
   platform::GetExitCodeProcess(process, &exitCode);
   platform::CloseHandle(process);
-  RemovePrivateFolder(folder, placeholder, installer);
+  RemovePrivateFolder(folder, pin, placeholder, installer);
   if (exitCode == platform::kErrorSuccess || exitCode == platform::kErrorSuccessRebootRequired ||
       exitCode == platform::kErrorProductVersion) {
     return true;

@@ -31,6 +31,8 @@ constexpr uint32_t kFileAttributeArchive = 0x20;
 constexpr uint32_t kFileAttributeNormal = 0x80;
 constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+// In CreateFileW's attributes: open a folder (OPEN_EXISTING) as a handle.
+constexpr uint32_t kFileFlagBackupSemantics = 0x02000000;
 
 // CreateFileW(path, access, share, no security attributes, disposition,
 // attributes, no template). Returns a handle or kInvalidHandleValue with the
@@ -38,7 +40,10 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 // folder, 32 held open without the needed sharing, 80 exists (CREATE_NEW).
 // CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with last error
 // 183; CREATE_ALWAYS truncates. Replacing a hidden or system file without
-// naming those attributes fails with 5.
+// naming those attributes fails with 5. A folder opens only with
+// FILE_FLAG_BACKUP_SEMANTICS and OPEN_EXISTING (5 otherwise); while such a
+// handle is open without FILE_SHARE_DELETE the folder cannot be renamed or
+// removed (32).
 Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
                    uint32_t disposition, uint32_t attributes);
 

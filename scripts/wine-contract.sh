@@ -20,7 +20,7 @@ if grep -qi '^lib.*\.dll$' <<<"$dlls"; then
 fi
 
 # shellcheck source=scripts/wine-env.sh
-. "$repo/scripts/wine-env.sh"
+. "$repo/scripts/wine-env.sh" ""
 
 status=0
 wine "$exe" "$@" || status=$?

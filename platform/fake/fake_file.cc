@@ -291,6 +291,14 @@ void NotifyFind(FindCall call, const std::wstring& pattern) {
 }
 
 // Whether a handle is open on the object or anything below it.
+// Whether a handle on the object itself forbids renaming or removing it.
+bool HeldWithoutDeleteSharing(const std::wstring& key) {
+  for (const auto& [handle, open] : g_open) {
+    if (open.key == key && !(open.share & kFileShareDelete)) return true;
+  }
+  return false;
+}
+
 bool OpenBelow(const std::wstring& key) {
   for (const auto& [handle, open] : g_open) {
     if (open.key == key || open.key.compare(0, key.size() + 1, key + L'\\') == 0) return true;
@@ -332,6 +340,20 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
     }
     bool writes = (access & kGenericWrite) || disposition == kCreateAlways ||
                   disposition == kTruncateExisting;
+    bool folderHandle = node->IsDirectory() && (attributes & kFileFlagBackupSemantics) &&
+                        disposition == kOpenExisting && !(access & kGenericWrite);
+    if (folderHandle) {
+      if (!fake::SharingAllows(key, access, share)) {
+        SetLastError(kErrorSharingViolation);
+        return kInvalidHandleValue;
+      }
+      Handle handle = fake::NewHandle([](Handle closed) {
+        fake::g_open.erase(reinterpret_cast<uintptr_t>(closed));
+      });
+      fake::g_open[reinterpret_cast<uintptr_t>(handle)] = fake::OpenFile{key, access, share, 0};
+      SetLastError(kErrorSuccess);
+      return handle;
+    }
     if (node->IsDirectory() || (writes && (node->attributes & kFileAttributeReadonly))) {
       SetLastError(kErrorAccessDenied);
       return kInvalidHandleValue;
@@ -465,6 +487,7 @@ bool RemoveDirectoryW(const std::wstring& path) {
   if (fake::ParentKey(key).empty()) return Fail(kErrorAccessDenied);
   // A link goes alone; what it points to stays.
   if (!node->IsLink() && fake::HasChildren(key)) return Fail(kErrorDirNotEmpty);
+  if (fake::HeldWithoutDeleteSharing(key)) return Fail(kErrorSharingViolation);
   fake::g_nodes.erase(key);
   return true;
 }
@@ -569,6 +592,7 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
     if (toKey.compare(0, fromKey.size() + 1, fromKey + L'\\') == 0) {
       return Fail(kErrorInvalidParameter);  // into itself
     }
+    if (fake::HeldWithoutDeleteSharing(fromKey)) return Fail(kErrorSharingViolation);
     if (source->IsDirectory() ? fake::OpenBelow(fromKey) && !source->IsLink()
                               : !fake::DeleteAllowed(fromKey)) {
       return Fail(source->IsDirectory() ? kErrorAccessDenied : kErrorSharingViolation);

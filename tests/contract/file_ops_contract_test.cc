@@ -222,3 +222,42 @@ TEST_F(FileOpsContractTest, RandomBytesDifferFromCallToCall) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder handle held without FILE_SHARE_DELETE pins the folder in place:
+// the private folder a runtime installer runs from relies on it.
+TEST_F(FileOpsContractTest, HeldFolderCannotBeRenamedOrRemoved) {
+  std::wstring held = folder_ + L"\\held";
+  std::wstring renamed = folder_ + L"\\renamed";
+  ASSERT_TRUE(CreateDirectoryW(held)) << "error " << GetLastError();
+
+  SetLastError(kSentinel);
+  EXPECT_EQ(kInvalidHandleValue,
+            CreateFileW(held, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting,
+                        kFileAttributeNormal));
+  EXPECT_EQ(kErrorAccessDenied, GetLastError()) << "a folder without backup semantics";
+
+  Handle handle = CreateFileW(held, kGenericRead, kFileShareRead | kFileShareWrite, kOpenExisting,
+                              kFileFlagBackupSemantics);
+  ASSERT_NE(kInvalidHandleValue, handle) << "error " << GetLastError();
+
+  SetLastError(kSentinel);
+  EXPECT_FALSE(MoveFileExW(held, renamed, 0));
+  EXPECT_EQ(kErrorSharingViolation, GetLastError()) << "rename while held";
+  SetLastError(kSentinel);
+  EXPECT_FALSE(RemoveDirectoryW(held));
+  EXPECT_EQ(kErrorSharingViolation, GetLastError()) << "remove while held";
+  EXPECT_NE(kInvalidFileAttributes, GetFileAttributesW(held));
+
+  // Files inside can still be made and deleted while the folder is held.
+  std::wstring inner = held + L"\\inner.bin";
+  EXPECT_TRUE(WriteWhole(inner, "x"));
+  EXPECT_TRUE(DeleteFileW(inner)) << "error " << GetLastError();
+
+  EXPECT_TRUE(CloseHandle(handle));
+  EXPECT_TRUE(MoveFileExW(held, renamed, 0)) << "error " << GetLastError();
+  EXPECT_TRUE(RemoveDirectoryW(renamed)) << "error " << GetLastError();
+}
+
+}  // namespace

@@ -360,6 +360,36 @@ TEST_F(PrerequisitesTest, StartsTheDownloadedFileHiddenFromAnAdminOnlyFolder) {
   ExpectNothingLeft();
 }
 
+// A program of the user's may rename anything in the user's temp folder;
+// while the installer is fetched and started, our folder must stay put.
+TEST_F(PrerequisitesTest, PrivateFolderCannotBeRenamedWhileInUse) {
+  fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
+  std::vector<uint32_t> renameErrors;
+  auto tryRename = [&](const std::wstring& folder) {
+    platform::SetLastError(0xdeadbeef);
+    bool moved = platform::MoveFileExW(folder, kTemp + L"look-alike", 0);
+    renameErrors.push_back(moved ? 0 : platform::GetLastError());
+  };
+  fake::OnHttpRead([&](int n) {
+    if (n != 0) return;
+    for (const std::wstring& path : fake::ListTree(kTemp)) {
+      std::wstring name = path.substr(path.rfind(L'\\') + 1);
+      if (name.compare(0, 4, L"TSL-") == 0) tryRename(path);
+    }
+  });
+  fake::OnProcessStart([&](const fake::ProcessStart& start) {
+    tryRename(start.program.substr(0, start.program.rfind(L'\\')));
+  });
+  std::wstring error;
+  ASSERT_TRUE(RunVc(&error)) << fake::ToUtf8(error);
+  EXPECT_EQ((std::vector<uint32_t>{platform::kErrorSharingViolation,
+                                   platform::kErrorSharingViolation}),
+            renameErrors)
+      << "during the download, then at the start";
+  EXPECT_FALSE(fake::Exists(kTemp + L"look-alike"));
+  ExpectNothingLeft();
+}
+
 TEST_F(PrerequisitesTest, WebView2InstallerGetsItsOwnArgumentsAndDetails) {
   fake::SetHttpResponse(L"https://go.microsoft.com/fwlink/p/?LinkId=2124703", Body("MZ"));
   ASSERT_TRUE(DownloadAndRunInstaller(kWebView2Host, kWebView2Path, kWebView2Arguments,

@@ -314,6 +314,8 @@ vc|exit=3010|no-vc|
 vc|exit=1638|no-vc|
 vc|exit=1603|no-vc|Installer returned error code 1603
 webview2|exit=0|no-webview2|
+webview2|exit=3010|no-webview2|
+webview2|exit=1638|no-webview2|
 webview2|exit=1603|no-webview2|Installer returned error code 1603
 EOF
 }

@@ -208,6 +208,19 @@ DWORD Write(Session* session, Change change) {
   return status;
 }
 
+// The common shape of a changing call: a planned fault, then the engine
+// handle, then the arguments, then the change itself.
+template <typename Change>
+DWORD CheckedWrite(const char* function, HANDLE engineHandle, bool argumentsValid,
+                   Change change) {
+  DWORD status = ERROR_SUCCESS;
+  Session* session = FindSession(engineHandle);
+  if (FaultFor(function, &status)) return status;
+  if (!session) return ERROR_INVALID_HANDLE;
+  if (!argumentsValid) return ERROR_INVALID_PARAMETER;
+  return Write(session, change);
+}
+
 void EndTransaction(Session* session) {
   session->inTxn = false;
   session->readOnly = false;
@@ -518,95 +531,63 @@ DWORD WINAPI FwpmFilterDestroyEnumHandle0(HANDLE engineHandle, HANDLE enumHandle
 }
 
 DWORD WINAPI FwpmFilterDeleteById0(HANDLE engineHandle, UINT64 id) {
-  DWORD status = ERROR_SUCCESS;
-  Session* session = FindSession(engineHandle);
-  if (FaultFor("FwpmFilterDeleteById0", &status)) {
-  } else if (!session) {
-    status = ERROR_INVALID_HANDLE;
-  } else {
-    status = Write(session, [&](Store& store) {
-      auto it = std::find_if(store.filters.begin(), store.filters.end(),
-                             [&](const Filter& f) { return f.id == id; });
-      if (it == store.filters.end()) return static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND);
-      store.filters.erase(it);
-      return static_cast<DWORD>(ERROR_SUCCESS);
-    });
-  }
+  DWORD status = CheckedWrite("FwpmFilterDeleteById0", engineHandle, true, [&](Store& store) {
+    auto it = std::find_if(store.filters.begin(), store.filters.end(),
+                           [&](const Filter& f) { return f.id == id; });
+    if (it == store.filters.end()) return static_cast<DWORD>(FWP_E_FILTER_NOT_FOUND);
+    store.filters.erase(it);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
   LogCall("FwpmFilterDeleteById0 id=%llu -> %lu", static_cast<unsigned long long>(id), status);
   return status;
 }
 
 DWORD WINAPI FwpmSubLayerDeleteByKey0(HANDLE engineHandle, const GUID* key) {
-  DWORD status = ERROR_SUCCESS;
-  Session* session = FindSession(engineHandle);
-  if (FaultFor("FwpmSubLayerDeleteByKey0", &status)) {
-  } else if (!session) {
-    status = ERROR_INVALID_HANDLE;
-  } else if (!key) {
-    status = ERROR_INVALID_PARAMETER;
-  } else {
-    status = Write(session, [&](Store& store) {
-      auto it = std::find_if(store.sublayers.begin(), store.sublayers.end(),
-                             [&](const Sublayer& s) { return SameGuid(s.key, *key); });
-      if (it == store.sublayers.end()) return static_cast<DWORD>(FWP_E_SUBLAYER_NOT_FOUND);
-      for (const Filter& f : store.filters) {
-        if (SameGuid(f.sublayer, *key)) return static_cast<DWORD>(FWP_E_IN_USE);
-      }
-      store.sublayers.erase(it);
-      return static_cast<DWORD>(ERROR_SUCCESS);
-    });
-  }
+  DWORD status = CheckedWrite("FwpmSubLayerDeleteByKey0", engineHandle, key != nullptr,
+                              [&](Store& store) {
+    auto it = std::find_if(store.sublayers.begin(), store.sublayers.end(),
+                           [&](const Sublayer& s) { return SameGuid(s.key, *key); });
+    if (it == store.sublayers.end()) return static_cast<DWORD>(FWP_E_SUBLAYER_NOT_FOUND);
+    for (const Filter& f : store.filters) {
+      if (SameGuid(f.sublayer, *key)) return static_cast<DWORD>(FWP_E_IN_USE);
+    }
+    store.sublayers.erase(it);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
   LogCall("FwpmSubLayerDeleteByKey0 key=%s -> %lu", KeyText(key).c_str(), status);
   return status;
 }
 
 DWORD WINAPI FwpmProviderDeleteByKey0(HANDLE engineHandle, const GUID* key) {
-  DWORD status = ERROR_SUCCESS;
-  Session* session = FindSession(engineHandle);
-  if (FaultFor("FwpmProviderDeleteByKey0", &status)) {
-  } else if (!session) {
-    status = ERROR_INVALID_HANDLE;
-  } else if (!key) {
-    status = ERROR_INVALID_PARAMETER;
-  } else {
-    status = Write(session, [&](Store& store) {
-      auto it = std::find_if(store.providers.begin(), store.providers.end(),
-                             [&](const Provider& p) { return SameGuid(p.key, *key); });
-      if (it == store.providers.end()) return static_cast<DWORD>(FWP_E_PROVIDER_NOT_FOUND);
-      for (const Sublayer& s : store.sublayers) {
-        if (s.hasProvider && SameGuid(s.provider, *key)) return static_cast<DWORD>(FWP_E_IN_USE);
-      }
-      for (const Filter& f : store.filters) {
-        if (f.hasProvider && SameGuid(f.provider, *key)) return static_cast<DWORD>(FWP_E_IN_USE);
-      }
-      store.providers.erase(it);
-      return static_cast<DWORD>(ERROR_SUCCESS);
-    });
-  }
+  DWORD status = CheckedWrite("FwpmProviderDeleteByKey0", engineHandle, key != nullptr,
+                              [&](Store& store) {
+    auto it = std::find_if(store.providers.begin(), store.providers.end(),
+                           [&](const Provider& p) { return SameGuid(p.key, *key); });
+    if (it == store.providers.end()) return static_cast<DWORD>(FWP_E_PROVIDER_NOT_FOUND);
+    for (const Sublayer& s : store.sublayers) {
+      if (s.hasProvider && SameGuid(s.provider, *key)) return static_cast<DWORD>(FWP_E_IN_USE);
+    }
+    for (const Filter& f : store.filters) {
+      if (f.hasProvider && SameGuid(f.provider, *key)) return static_cast<DWORD>(FWP_E_IN_USE);
+    }
+    store.providers.erase(it);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
   LogCall("FwpmProviderDeleteByKey0 key=%s -> %lu", KeyText(key).c_str(), status);
   return status;
 }
 
 DWORD WINAPI FwpmProviderAdd0(HANDLE engineHandle, const FWPM_PROVIDER0* provider,
                               PSECURITY_DESCRIPTOR sd) {
-  DWORD status = ERROR_SUCCESS;
-  Session* session = FindSession(engineHandle);
-  if (FaultFor("FwpmProviderAdd0", &status)) {
-  } else if (!session) {
-    status = ERROR_INVALID_HANDLE;
-  } else if (!provider || sd) {
-    status = ERROR_INVALID_PARAMETER;
-  } else {
-    status = Write(session, [&](Store& store) {
-      for (const Provider& p : store.providers) {
-        if (SameGuid(p.key, provider->providerKey)) return static_cast<DWORD>(FWP_E_ALREADY_EXISTS);
-      }
-      Provider p{provider->providerKey, provider->flags,
-                 provider->displayData.name ? provider->displayData.name : L""};
-      store.providers.push_back(p);
-      return static_cast<DWORD>(ERROR_SUCCESS);
-    });
-  }
+  DWORD status = CheckedWrite("FwpmProviderAdd0", engineHandle, provider && !sd, [&](Store& store) {
+    for (const Provider& p : store.providers) {
+      if (SameGuid(p.key, provider->providerKey)) return static_cast<DWORD>(FWP_E_ALREADY_EXISTS);
+    }
+    Provider p{provider->providerKey, provider->flags,
+               provider->displayData.name ? provider->displayData.name : L""};
+    store.providers.push_back(p);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
   LogCall("FwpmProviderAdd0 key=%s -> %lu", provider ? GuidText(provider->providerKey).c_str() : "null",
           status);
   return status;
@@ -614,31 +595,22 @@ DWORD WINAPI FwpmProviderAdd0(HANDLE engineHandle, const FWPM_PROVIDER0* provide
 
 DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLayer,
                               PSECURITY_DESCRIPTOR sd) {
-  DWORD status = ERROR_SUCCESS;
-  Session* session = FindSession(engineHandle);
-  if (FaultFor("FwpmSubLayerAdd0", &status)) {
-  } else if (!session) {
-    status = ERROR_INVALID_HANDLE;
-  } else if (!subLayer || sd) {
-    status = ERROR_INVALID_PARAMETER;
-  } else {
-    status = Write(session, [&](Store& store) {
-      for (const Sublayer& s : store.sublayers) {
-        if (SameGuid(s.key, subLayer->subLayerKey)) return static_cast<DWORD>(FWP_E_ALREADY_EXISTS);
-      }
-      Sublayer s{subLayer->subLayerKey, subLayer->providerKey != nullptr, GUID{},
-                 subLayer->weight, subLayer->flags,
-                 subLayer->displayData.name ? subLayer->displayData.name : L""};
-      if (s.hasProvider) {
-        s.provider = *subLayer->providerKey;
-        bool known = std::any_of(store.providers.begin(), store.providers.end(),
-                                 [&](const Provider& p) { return SameGuid(p.key, s.provider); });
-        if (!known) return static_cast<DWORD>(FWP_E_PROVIDER_NOT_FOUND);
-      }
-      store.sublayers.push_back(s);
-      return static_cast<DWORD>(ERROR_SUCCESS);
-    });
-  }
+  DWORD status = CheckedWrite("FwpmSubLayerAdd0", engineHandle, subLayer && !sd, [&](Store& store) {
+    for (const Sublayer& s : store.sublayers) {
+      if (SameGuid(s.key, subLayer->subLayerKey)) return static_cast<DWORD>(FWP_E_ALREADY_EXISTS);
+    }
+    Sublayer s{subLayer->subLayerKey, subLayer->providerKey != nullptr, GUID{},
+               subLayer->weight, subLayer->flags,
+               subLayer->displayData.name ? subLayer->displayData.name : L""};
+    if (s.hasProvider) {
+      s.provider = *subLayer->providerKey;
+      bool known = std::any_of(store.providers.begin(), store.providers.end(),
+                               [&](const Provider& p) { return SameGuid(p.key, s.provider); });
+      if (!known) return static_cast<DWORD>(FWP_E_PROVIDER_NOT_FOUND);
+    }
+    store.sublayers.push_back(s);
+    return static_cast<DWORD>(ERROR_SUCCESS);
+  });
   LogCall("FwpmSubLayerAdd0 key=%s -> %lu", subLayer ? GuidText(subLayer->subLayerKey).c_str() : "null",
           status);
   return status;

@@ -166,7 +166,16 @@ tsl_world_clear_runtimes() {
       printf '\r\n[-%s]\r\n' "$key"
     done
   } >"$TSL_WORLD/clear-runtimes.reg" || return 1
-  wine regedit /s "$(tsl_world_winpath "$TSL_WORLD/clear-runtimes.reg")" >/dev/null 2>&1
+  # Wine's regedit now and then exits non-zero for an import that took
+  # effect or not at all; a second run of the same deletions is harmless.
+  local attempt
+  for attempt in 1 2 3; do
+    wine regedit /s "$(tsl_world_winpath "$TSL_WORLD/clear-runtimes.reg")" \
+      >"$TSL_WORLD/clear-runtimes.log" 2>&1 && return 0
+    echo "tsl_world_clear_runtimes: regedit attempt $attempt failed:" \
+      "$(tr '\r\n' '  ' <"$TSL_WORLD/clear-runtimes.log" | cut -c1-300)" >&2
+  done
+  return 1
 }
 
 tsl_world_fwp_dir() {

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs every test layer: host unit tests and the fake's contract tests
-# (ASan+UBSan), the same contract tests built for Windows under Wine, the
+# (ASan+UBSan), a second build of the executable elsewhere compared byte for byte, the same contract tests built for Windows under Wine, the
 # downloader against a real HTTPS host under Wine, and the end-to-end suite.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail
@@ -70,6 +70,7 @@ fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 run_layer unit build/host/tests/unit_tests
 run_layer contract-fake build/host/tests/contract_tests
+run_layer reproducible scripts/repro-check.sh
 run_layer contract-wine scripts/wine-contract.sh
 run_layer net-wine scripts/net-test.sh
 run_layer shortcut-wine scripts/wine-shortcut.sh

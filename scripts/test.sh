@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs every test layer: host unit tests and the fake's contract tests
-# (ASan+UBSan), a second build of the executable elsewhere compared byte for byte, the same contract tests built for Windows under Wine, the
+# (ASan+UBSan), a second build of the executable elsewhere compared byte for
+# byte, the same contract tests built for Windows under Wine, the
 # downloader against a real HTTPS host under Wine, and the end-to-end suite.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail

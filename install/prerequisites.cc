@@ -2,6 +2,7 @@
 
 #include "app/ui_state.h"
 #include "install/download.h"
+#include "install/installer_signature.h"
 #include "install/product_constants.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -180,10 +181,21 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   }
 
   SetDetailText(L"Installing " + displayName + L"...");
+  // Held from the check until the start, so that what runs is what was
+  // checked.
+  platform::Handle checked = platform::kInvalidHandleValue;
+  uint32_t trust = CheckInstallerSignature(installer, &checked);
+  if (trust != 0) {
+    RemovePrivateFolder(folder, pin, placeholder, installer);
+    Report(errorText, InstallerSignatureError(trust));
+    return false;
+  }
   platform::Handle process = nullptr;
-  if (!platform::ShellExecuteExW(platform::kSeeMaskNoCloseProcess, L"open", installer, arguments,
-                                 platform::kSwHide, &process)) {
-    error = platform::GetLastError();
+  bool started = platform::ShellExecuteExW(platform::kSeeMaskNoCloseProcess, L"open", installer,
+                                           arguments, platform::kSwHide, &process);
+  error = platform::GetLastError();
+  platform::CloseHandle(checked);
+  if (!started) {
     RemovePrivateFolder(folder, pin, placeholder, installer);
     Report(errorText, L"Failed to run installer (error " + std::to_wstring(error) + L")");
     return false;

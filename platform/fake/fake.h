@@ -576,6 +576,45 @@ std::optional<platform::FwpmFilterEnumTemplate0> LastFwpmEnumTemplate();
 int OpenFwpmHandleCount();
 int UnfreedFwpmPageCount();
 
+// ---- Authenticode ----
+// Who signed a file, and what Windows finds when it checks the chain.
+struct Signer {
+  std::wstring commonName = L"Microsoft Corporation";
+  std::wstring organization = L"Microsoft Corporation";
+  // false: the chain ends in a root no store trusts (CERT_E_UNTRUSTEDROOT).
+  bool trustedRoot = true;
+  // What a revocation check of the chain finds: 0, CERT_E_REVOKED,
+  // CERT_E_REVOCATION_FAILURE or CRYPT_E_REVOCATION_OFFLINE. Reported only
+  // when WinVerifyTrust is asked to check revocation.
+  uint32_t revocation = 0;
+  // The time-stamp counter-signer's subject; empty: not time-stamped.
+  std::wstring timestampCommonName;
+  std::wstring timestampOrganization;
+};
+// `content` with an Authenticode signature by `signer` appended, as a
+// signing tool leaves a file. WinVerifyTrust answers TRUST_E_NOSIGNATURE for
+// bytes without one and TRUST_E_BAD_DIGEST once a byte before it changes.
+std::string SignedContent(const std::string& content, const Signer& signer);
+
+// One WinVerifyTrust call with the arguments the logic passed.
+struct TrustCall {
+  platform::WindowHandle window = nullptr;
+  bool genericVerifyV2 = false;
+  uint32_t uiChoice = 0;
+  uint32_t revocationChecks = 0;
+  uint32_t unionChoice = 0;
+  std::wstring filePath;
+  platform::Handle file = nullptr;
+  uint32_t stateAction = 0;
+  uint32_t provFlags = 0;
+  uint32_t result = 0;
+};
+const std::vector<TrustCall>& TrustCalls();
+// Called after each WTD_STATEACTION_VERIFY has answered.
+void OnWinVerifyTrust(std::function<void(const TrustCall&)> hook);
+// Verified states not yet closed with WTD_STATEACTION_CLOSE.
+int OpenTrustStateCount();
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_FAKE_H_

@@ -308,6 +308,21 @@ bool OpenBelow(const std::wstring& key) {
 
 }  // namespace
 
+bool ImageOpenAllowed(const std::wstring& path) {
+  // The loader opens the image for execute, sharing read and delete.
+  return SharingAllows(Resolve(PathKey(path), true), kGenericRead,
+                       kFileShareRead | kFileShareDelete);
+}
+
+bool ReadWholeOpenFile(platform::Handle file, std::string* content) {
+  OpenFile* open = FindOpen(file);
+  if (!open || !(open->access & kGenericRead)) return false;
+  Node* node = Find(open->key);
+  if (!node || node->IsDirectory()) return false;
+  *content = node->data;
+  return true;
+}
+
 }  // namespace fake
 
 namespace platform {

@@ -34,6 +34,13 @@ bool IsRunningImage(const std::wstring& key);
 // it) to toKey: running images there follow it.
 void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);
 
+// Whether the loader could open the program at the path to start it: no
+// handle on it withholds read sharing or holds write access.
+bool ImageOpenAllowed(const std::wstring& path);
+// The bytes of the file a handle with read access is open on (whatever its
+// position); false for any other handle.
+bool ReadWholeOpenFile(platform::Handle file, std::string* content);
+
 // fake_window.cc, for the window manager: DestroyWindow's end of a window;
 // whether it has an invalid area; the test's OnPaint handler after a
 // WM_PAINT the message loop dispatched.

@@ -163,8 +163,8 @@ class InstallSequenceTest : public ::testing::Test {
     }
     fake::SetHttpResponse(kLoaderUrl, Body(kLoaderBytes));
     fake::SetHttpResponse(kAppUrl, Body(kAppBytes));
-    fake::SetHttpResponse(kVcUrl, Body("MZ vc_redist"));
-    fake::SetHttpResponse(kWebView2Url, Body("MZ bootstrapper"));
+    fake::SetHttpResponse(kVcUrl, Body(fake::SignedContent("MZ vc_redist", fake::Signer{})));
+    fake::SetHttpResponse(kWebView2Url, Body(fake::SignedContent("MZ bootstrapper", fake::Signer{})));
   }
 
   // RunInstall, with what must hold however it ends: the busy flag up at

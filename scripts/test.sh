@@ -2,7 +2,8 @@
 # Runs every test layer: host unit tests and the fake's contract tests
 # (ASan+UBSan), a second build of the executable elsewhere compared byte for
 # byte, the same contract tests built for Windows under Wine, the
-# downloader against a real HTTPS host under Wine, and the end-to-end suite.
+# downloader against a real HTTPS host under Wine, the end-to-end suite, and
+# the signing of the executable with throwaway keys.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -81,6 +82,7 @@ run_layer uninstall-wine scripts/wine-uninstall.sh
 run_layer window-wine scripts/wine-window.sh
 run_layer e2e-world scripts/e2e-smoke.sh
 run_layer e2e scripts/e2e-test.sh
+run_layer signing scripts/sign-test.sh
 
 echo
 echo "=== summary"

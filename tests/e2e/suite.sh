@@ -320,6 +320,39 @@ webview2|exit=1603|no-webview2|Installer returned error code 1603
 EOF
 }
 
+scenario_signatures() {
+  # signed | the reason in the box ("" = the install completes)
+  local signed reason log
+  while IFS='|' read -r signed reason; do
+    scenario "runtime installer signed: $signed"
+    clean_machine
+    runtimes no-vc
+    tsl_world_installer vc --signed "$signed"
+    run_setup "signature-$signed" || continue
+    e2e_click install
+    if [ -z "$reason" ]; then
+      box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" '[&Yes][&No]' &&
+        answer Tessaline n
+    else
+      box "Installation Error" "$(printf 'Failed to install Visual C++ Redistributable.\n\n%s\n\nPlease install manually from:\n%s' "$reason" "$vc_url")" &&
+        answer "Installation Error" Return
+      sleep 0.5
+      expect "$SCENARIO: no install folder" "$(ls -d "$E2E_INSTALL" 2>/dev/null)" ""
+    fi
+    close_setup 0
+    log="$(cat "$(tsl_world_standin_log)" 2>/dev/null)"
+    expect "$SCENARIO: times the installer ran" "$(grep -c '^vc_redist start' <<<"$log")" \
+      "$([ -z "$reason" ] && echo 1 || echo 0)"
+    expect "$SCENARIO: no private folder is left" \
+      "$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/TSL-* "$WINEPREFIX"/drive_c/windows/temp/TSL-* 2>/dev/null)" ""
+  done <<'EOF'
+microsoft|
+none|Installer signature check failed (error 0x800B0100)
+altered|Installer signature check failed (error 0x80096010)
+contoso|Installer signature check failed (error 0x800B0004)
+EOF
+}
+
 scenario_download_failures() {
   # how | host or path | mode | which box | reason (grep -E, whole line).
   # An untrusted certificate is 12157 under Wine 8 (Windows says 12175).
@@ -480,7 +513,7 @@ scenario_held_file() {
   rm -rf "$programdata/Orlenda"
 }
 
-all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file)
+all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall held_file)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

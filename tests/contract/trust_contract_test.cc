@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/trust.h"
 #include "tests/contract/on_wine.h"
 
@@ -129,6 +130,50 @@ TEST_F(TrustContractTest, PrimarySignerNamesItsSubject) {
     EXPECT_EQ(std::wstring(row.subject), organization);
     Close(&data);
   }
+}
+
+// The check holds the file it checked while the program starts from it: a
+// handle that shares reading lets the loader in, one that writes does not.
+TEST_F(TrustContractTest, ProgramHeldForReadingStartsButNotOneHeldForWriting) {
+  const std::wstring cmd = L"C:\\Windows\\System32\\cmd.exe";
+#ifndef _WIN32
+  fake::AddFile(cmd, "MZ");
+#endif
+  const std::wstring copy = GetTempPathW() + L"tsl-held-program.exe";
+  ASSERT_TRUE(CopyFileW(cmd, copy, false)) << "error " << GetLastError();
+  struct Row {
+    const char* name;
+    uint32_t access;
+    uint32_t share;
+    bool starts;
+  };
+  const Row rows[] = {
+      {"read, sharing read", kGenericRead, kFileShareRead, true},
+      {"write, sharing read and write", kGenericWrite, kFileShareRead | kFileShareWrite, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Handle held = CreateFileW(copy, row.access, row.share, kOpenExisting, kFileAttributeNormal);
+    ASSERT_NE(kInvalidHandleValue, held) << "error " << GetLastError();
+    Handle process = nullptr;
+    SetLastError(0xDEADBEEF);
+    bool started =
+        ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", copy, L"/C exit 3", kSwHide, &process);
+    uint32_t error = GetLastError();
+    EXPECT_EQ(row.starts, started) << "error " << error;
+    if (!row.starts) {
+      // Wine 8 refuses the start too, but tries its own error box first,
+      // which fails without a display and leaves that failure (1400).
+      EXPECT_EQ(RunningOnWine() ? kErrorInvalidWindowHandle : kErrorSharingViolation, error)
+          << "got " << error;
+    }
+    if (process) {
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+    }
+    CloseHandle(held);
+  }
+  EXPECT_TRUE(DeleteFileW(copy)) << "error " << GetLastError();
 }
 
 TEST_F(TrustContractTest, UnsignedFileHasNoSigner) {

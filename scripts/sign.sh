@@ -22,8 +22,8 @@
 #                           one the signature ends with the certificate)
 #   --ca FILE               roots to verify the result against (default: the
 #                           system bundle, /etc/ssl/certs/ca-certificates.crt)
-#   --engine FILE           OpenSSL's PKCS#11 engine (default: Debian's
-#                           libengine-pkcs11-openssl)
+#   --engine FILE           another OpenSSL PKCS#11 engine (default: the
+#                           "pkcs11" engine of libengine-pkcs11-openssl)
 #
 # Writes OUT only when signing and the verification succeed; prints the
 # verification and the SHA-256 of IN and OUT. Secrets are passed to
@@ -37,7 +37,7 @@ usage() {
 
 module="" key="" cert="" chain="" pin_file="" pfx="" password_file="" timestamp=""
 ca=/etc/ssl/certs/ca-certificates.crt
-engine=/usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so
+engine=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --pkcs11-module) module="$2"; shift 2 ;;
@@ -67,7 +67,8 @@ if [ -n "$module" ]; then
   fi
   [ -z "$pfx" ] || { echo "sign: --pfx and --pkcs11-module exclude each other" >&2; exit 64; }
   [ -n "$cert" ] || cert="$(sed -E 's/(;|:)type=private/\1type=cert/' <<<"$key")"
-  args+=(-pkcs11engine "$engine" -pkcs11module "$module" -key "$key" -readpass "$pin_file")
+  if [ -n "$engine" ]; then args+=(-pkcs11engine "$engine"); fi
+  args+=(-pkcs11module "$module" -key "$key" -readpass "$pin_file")
   if [[ "$cert" == pkcs11:* ]]; then args+=(-pkcs11cert "$cert"); else args+=(-certs "$cert"); fi
   if [ -n "$chain" ]; then args+=(-ac "$chain"); fi
 elif [ -n "$pfx" ]; then

@@ -132,6 +132,9 @@ expect "time-stamped: the time stamp verifies" \
 expect "time-stamped: digest is the unsigned build's" "$(signed_digest "$tmp/signed-ts.exe")" \
   "$want_digest"
 
+echo "--- the PKCS#11-signed file as sign.sh verified it:"
+sed -n '/^Signature Index/,/^Succeeded/p' "$tmp/pkcs11.log"
+echo "---"
 echo "signed: $(sha256sum "$tmp/signed.exe" | cut -d' ' -f1) (Authenticode digest $want_digest)"
 
 # The signed program through the clean install: its updater copy is checked

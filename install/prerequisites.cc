@@ -62,6 +62,14 @@ bool WebView2InstalledAt(platform::RegKey root, const wchar_t* keyPath) {
   return status == platform::kErrorSuccess && first != 0 && first != u'0';
 }
 
+// The system's temporary folder: users may create entries there but not
+// rename or delete those of others. Empty when the Windows folder is not
+// known.
+std::wstring SystemTempFolder() {
+  std::wstring windows = platform::GetSystemWindowsDirectoryW();
+  return windows.empty() ? std::wstring() : JoinPath(windows, L"Temp");
+}
+
 std::wstring Hex(const unsigned char* bytes, uint32_t count) {
   static const wchar_t kDigits[] = L"0123456789ABCDEF";
   std::wstring out;
@@ -96,9 +104,24 @@ platform::Handle PinFolder(const std::wstring& folder) {
                                platform::kOpenExisting, kFolderOpenFlags);
 }
 
-// 0 when the held object is a folder, no link, owned by Administrators or
-// SYSTEM: anything a user made or swapped in fails. *identity is set.
-uint32_t CheckPinnedFolder(platform::Handle pin, platform::ByHandleFileInformation* identity) {
+// The owner of the folder at `path` (a link not followed), or empty.
+std::wstring OwnerOf(const std::wstring& path) {
+  platform::Handle folder = platform::CreateFileW(
+      path, platform::kReadControl, platform::kFileShareRead | platform::kFileShareWrite,
+      platform::kOpenExisting, kFolderOpenFlags);
+  if (folder == platform::kInvalidHandleValue) return std::wstring();
+  std::wstring owner;
+  if (platform::GetSecurityInfo(folder, &owner) != platform::kErrorSuccess) owner.clear();
+  platform::CloseHandle(folder);
+  return owner;
+}
+
+// 0 when the held object is a folder, no link, owned by Administrators,
+// SYSTEM or the owner of the temp folder around it (SYSTEM on Windows; on a
+// system that keeps no owners every file has the same one): anything a
+// user made or swapped in fails. *identity is set.
+uint32_t CheckPinnedFolder(platform::Handle pin, const std::wstring& tempFolder,
+                           platform::ByHandleFileInformation* identity) {
   if (!platform::GetFileInformationByHandle(pin, identity)) return platform::GetLastError();
   if (identity->fileAttributes & platform::kFileAttributeReparsePoint) {
     return platform::kErrorCantResolveFilename;
@@ -109,7 +132,9 @@ uint32_t CheckPinnedFolder(platform::Handle pin, platform::ByHandleFileInformati
   std::wstring owner;
   uint32_t status = platform::GetSecurityInfo(pin, &owner);
   if (status != platform::kErrorSuccess) return status;
-  if (owner != kAdministratorsSid && owner != kSystemSid) return platform::kErrorInvalidOwner;
+  if (owner != kAdministratorsSid && owner != kSystemSid && owner != OwnerOf(tempFolder)) {
+    return platform::kErrorInvalidOwner;
+  }
   return platform::kErrorSuccess;
 }
 
@@ -166,10 +191,8 @@ bool IsWebView2RuntimeInstalled() {
 }
 
 bool CreatePrivateTempFolder(std::wstring* folder, uint32_t* error) {
-  // The system's temporary folder: users may create entries there but not
-  // rename or delete those of others.
-  std::wstring windows = platform::GetSystemWindowsDirectoryW();
-  if (windows.empty()) {
+  std::wstring temp = SystemTempFolder();
+  if (temp.empty()) {
     *error = platform::GetLastError();
     return false;
   }
@@ -180,7 +203,7 @@ bool CreatePrivateTempFolder(std::wstring* folder, uint32_t* error) {
     *error = status;
     return false;
   }
-  std::wstring path = JoinPath(JoinPath(windows, L"Temp"), L"TSL-" + Hex(random, sizeof(random)));
+  std::wstring path = JoinPath(temp, L"TSL-" + Hex(random, sizeof(random)));
 
   platform::SecurityDescriptor descriptor = nullptr;
   if (!platform::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminOnlySddl,
@@ -218,7 +241,7 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
     return false;
   }
   platform::ByHandleFileInformation identity;
-  error = CheckPinnedFolder(pin, &identity);
+  error = CheckPinnedFolder(pin, SystemTempFolder(), &identity);
   if (error != platform::kErrorSuccess) {
     // Not ours: nothing is written into it, and it is not removed.
     platform::CloseHandle(pin);

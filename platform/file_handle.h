@@ -56,15 +56,11 @@ struct FileDispositionInfo {
 };
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& information);
 
-// GetFinalPathNameByHandleW(file, buffer, FILE_NAME_NORMALIZED |
-// VOLUME_NAME_NT): where the object is now, as "\Device\HarddiskVolumeN\..."
-// (it follows renames). Empty with the last error set on failure.
-std::wstring GetFinalPathNameByHandleW(Handle file);
-
 // GetMappedFileNameW(GetCurrentProcess(), the running program's image base):
-// the file the running program was loaded from, where it is now, as
-// "\Device\HarddiskVolumeN\..." (it follows renames of the file). Empty with
-// the last error set on failure.
+// the file the running program was loaded from, as an NT path: on Windows
+// "\Device\HarddiskVolumeN\..." where the file is now (it follows renames);
+// Wine 8 answers "\??\X:\..." as the program was started. Empty with the
+// last error set on failure.
 std::wstring GetMappedFileNameW();
 
 // GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION) and

@@ -1,7 +1,5 @@
 #include "registration/own_image.h"
 
-#include <cwctype>
-
 #include "platform/file.h"
 #include "platform/file_handle.h"
 #include "platform/process.h"
@@ -17,12 +15,34 @@ constexpr uint32_t kMaxPath = 260;
 constexpr uint32_t kLongestPath = 32768;
 
 
-bool SameTextIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+// An NT path in a form CreateFileW opens: "\??\X:\..." as "\\?\X:\...",
+// "\Device\..." through "\\?\GLOBALROOT".
+std::wstring OpenableForm(const std::wstring& ntPath) {
+  if (ntPath.compare(0, 4, L"\\??\\") == 0) return L"\\\\?\\" + ntPath.substr(4);
+  return L"\\\\?\\GLOBALROOT" + ntPath;
+}
+
+// Whether the file the running program was loaded from is the held one:
+// same volume, same file index.
+uint32_t CheckIsRunningImage(platform::Handle held) {
+  std::wstring image = platform::GetMappedFileNameW();
+  if (image.empty()) return platform::GetLastError();
+  platform::Handle mapped = platform::CreateFileW(
+      OpenableForm(image), platform::kFileReadAttributes,
+      platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+      platform::kOpenExisting, platform::kFileAttributeNormal);
+  if (mapped == platform::kInvalidHandleValue) return platform::GetLastError();
+  platform::ByHandleFileInformation a;
+  platform::ByHandleFileInformation b;
+  uint32_t error = platform::kErrorSuccess;
+  if (!platform::GetFileInformationByHandle(held, &a) ||
+      !platform::GetFileInformationByHandle(mapped, &b)) {
+    error = platform::GetLastError();
+  } else if (a.volumeSerialNumber != b.volumeSerialNumber || a.fileIndex != b.fileIndex) {
+    error = platform::kErrorFileInvalid;
   }
-  return true;
+  platform::CloseHandle(mapped);
+  return error;
 }
 
 void Trace(const char* tag, const char* what, uint32_t code) {
@@ -55,12 +75,10 @@ void HoldOwnImage(const char* tag) {
     return;
   }
   // The file at our path may have been swapped between our start and the
-  // open: the loader's mapping tells where our image is now, and the held
-  // file can no longer move, so equal names mean one file.
-  std::wstring held = platform::GetFinalPathNameByHandleW(file);
-  std::wstring image = platform::GetMappedFileNameW();
-  if (held.empty() || image.empty() || !SameTextIgnoringCase(held, image)) {
-    g_ownImageError = held.empty() || image.empty() ? platform::GetLastError() : platform::kErrorFileInvalid;
+  // open: the loader's mapping tells where our image is now.
+  uint32_t error = CheckIsRunningImage(file);
+  if (error != platform::kErrorSuccess) {
+    g_ownImageError = error;
     platform::CloseHandle(file);
     Trace(tag, "The program's own file is not the one running: ", g_ownImageError);
     return;

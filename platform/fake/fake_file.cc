@@ -215,12 +215,28 @@ const bool g_initialised = (ResetFiles(), true);
 
 }  // namespace
 
+static bool PathKeyEquals(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
 std::wstring PathKey(const std::wstring& path) {
   std::wstring key;
   key.reserve(path.size());
-  // "\\?\C:\..." names the same object without the MAX_PATH limit.
-  size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
-  for (wchar_t c : path.substr(start)) key += c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
+  // "\\?\C:\..." names the same object without the MAX_PATH limit, and
+  // "\\?\GLOBALROOT\Device\HarddiskVolume3\..." through the volume's device.
+  static const std::wstring kDevice = L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume3";
+  std::wstring rest = path;
+  if (path.size() >= kDevice.size() &&
+      PathKeyEquals(path.substr(0, kDevice.size()), kDevice)) {
+    rest = L"C:" + path.substr(kDevice.size());
+  } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
+    rest = path.substr(4);
+  }
+  for (wchar_t c : rest) key += c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
   while (!key.empty() && key.back() == L'\\') key.pop_back();
   return key;
 }
@@ -764,12 +780,6 @@ bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& informat
   }
   open->deleteOnClose = information.deleteFile;
   return true;
-}
-
-std::wstring GetFinalPathNameByHandleW(Handle file) {
-  fake::OpenFile* open = nullptr;
-  if (!NodeOf(file, &open)) return std::wstring();
-  return fake::NtPathOf(open->key);
 }
 
 uint32_t GetSecurityInfo(Handle file, std::wstring* ownerSid) {

@@ -2,6 +2,9 @@
 #include <aclapi.h>
 #include <psapi.h>
 #include <sddl.h>
+// psapi.h maps the name onto kernel32's K32GetMappedFileNameW, which is the
+// call made below; the platform function keeps the documented name.
+#undef GetMappedFileNameW
 
 #include <vector>
 
@@ -32,7 +35,7 @@ bool FlushFileBuffers(Handle file) { return ::FlushFileBuffers(file) != FALSE; }
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& information) {
   FILE_DISPOSITION_INFO info = {};
   info.DeleteFile = information.deleteFile ? TRUE : FALSE;
-  return ::SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof(info)) != FALSE;
+  return ::SetFileInformationByHandle(file, ::FileDispositionInfo, &info, sizeof(info)) != FALSE;
 }
 
 // Calls that fill a caller's buffer and answer the length they need.
@@ -49,12 +52,6 @@ static std::wstring GrowingBuffer(Call call) {
     }
     buffer.resize(n > buffer.size() ? n + 1 : buffer.size() * 2);
   }
-}
-
-std::wstring GetFinalPathNameByHandleW(Handle file) {
-  return GrowingBuffer([file](wchar_t* buffer, DWORD size) {
-    return ::GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
-  });
 }
 
 std::wstring GetMappedFileNameW() {

@@ -316,6 +316,26 @@ TEST_F(HandleContractTest, MappedFileNameIsTheRunningProgram) {
   EXPECT_EQ(Info(self).volumeSerialNumber, Info(mapped).volumeSerialNumber);
 }
 
+// "\\?\" before a full path lifts the MAX_PATH limit of the file calls.
+TEST_F(HandleContractTest, LongPathFormReachesBeyondMaxPath) {
+  std::wstring deep = folder_;
+  while (deep.size() < 300) {
+    deep += L"\\" + std::wstring(60, L'd');
+    ASSERT_TRUE(CreateDirectoryW(L"\\\\?\\" + deep)) << "error " << GetLastError();
+    folders_.push_back(L"\\\\?\\" + deep);
+  }
+  std::wstring file = L"\\\\?\\" + deep + L"\\setup.exe";
+  Handle made = CreateFileW(file, kGenericWrite, 0, kCreateAlways, kFileAttributeNormal);
+  ASSERT_NE(kInvalidHandleValue, made) << "error " << GetLastError();
+  made_.push_back(file);
+  uint32_t done = 0;
+  EXPECT_TRUE(WriteFile(made, "MZ", 2, &done));
+  Close(made);
+  Handle read = Open(file, kGenericRead, kFileShareRead, kFileAttributeNormal);
+  ASSERT_NE(kInvalidHandleValue, read) << "error " << GetLastError();
+  EXPECT_EQ(2u, Info(read).fileSize);
+}
+
 // ShellExecuteExW's directory is the started program's working folder.
 TEST_F(HandleContractTest, ShellExecuteStartsInTheGivenFolder) {
   std::wstring work = Folder(L"work");

@@ -127,6 +127,14 @@ TEST_F(HandleContractTest, SystemFoldersAndTheCurrentFolder) {
   EXPECT_FALSE(SetCurrentDirectoryW(File(L"plain.txt", "x")));
   EXPECT_EQ(267u, GetLastError());
   EXPECT_EQ(Lower(system), Lower(GetCurrentDirectoryW())) << "a failure changes nothing";
+
+  // The current folder is held open without delete sharing.
+  std::wstring current = Folder(L"current");
+  ASSERT_TRUE(SetCurrentDirectoryW(current));
+  SetLastError(kSentinel);
+  EXPECT_FALSE(RemoveDirectoryW(current));
+  EXPECT_EQ(32u, GetLastError());
+  ASSERT_TRUE(SetCurrentDirectoryW(system));
 }
 
 // Two handles on one file tell the same identity, another file another;

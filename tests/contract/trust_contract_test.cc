@@ -157,8 +157,8 @@ TEST_F(TrustContractTest, ProgramHeldForReadingStartsButNotOneHeldForWriting) {
     ASSERT_NE(kInvalidHandleValue, held) << "error " << GetLastError();
     Handle process = nullptr;
     SetLastError(0xDEADBEEF);
-    bool started =
-        ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", copy, L"/C exit 3", kSwHide, &process);
+    bool started = ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", copy, L"/C exit 3", L"",
+                                   kSwHide, &process);
     uint32_t error = GetLastError();
     EXPECT_EQ(row.starts, started) << "error " << error;
     if (!row.starts) {

@@ -52,9 +52,20 @@ bool ValidAce(const std::wstring& ace) {
          !fields[5].empty();
 }
 
-// "D:" with optional P/AI/AR flags and one or more ACEs, nothing else.
-bool ValidDacl(const std::wstring& sddl) {
-  if (sddl.compare(0, 2, L"D:") != 0) return false;
+// Where the "D:" part of a descriptor's text begins, after an optional
+// owner "O:<account>"; npos when there is none.
+size_t DaclStart(const std::wstring& sddl) {
+  if (sddl.compare(0, 2, L"O:") != 0) return sddl.compare(0, 2, L"D:") == 0 ? 0 : std::wstring::npos;
+  size_t dacl = sddl.find(L"D:", 2);
+  return dacl == std::wstring::npos || dacl == 2 ? std::wstring::npos : dacl;
+}
+
+// An optional owner, then "D:" with optional P/AI/AR flags and one or more
+// ACEs, nothing else.
+bool ValidDacl(const std::wstring& whole) {
+  size_t start = DaclStart(whole);
+  if (start == std::wstring::npos) return false;
+  std::wstring sddl = whole.substr(start);
   size_t i = 2;
   while (i < sddl.size() && sddl[i] != L'(') {
     if (sddl[i] != L'P' && sddl[i] != L'A' && sddl[i] != L'I' && sddl[i] != L'R') return false;
@@ -121,6 +132,35 @@ bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor) {
     fake::g_folderSecurity.erase(fake::PathKey(path));
   }
   return true;
+}
+
+uint32_t SetSecurityInfo(Handle handle, uint32_t securityInformation,
+                         SecurityDescriptor descriptor) {
+  std::wstring key;
+  uint32_t access = 0;
+  if (!fake::OpenFileOf(handle, &key, &access)) return kErrorInvalidHandle;
+  auto* made = static_cast<fake::Descriptor*>(descriptor);
+  if (!made || !fake::g_descriptors.count(made)) return kErrorInvalidParameter;
+  bool owner = securityInformation & kOwnerSecurityInformation;
+  bool dacl = securityInformation & kDaclSecurityInformation;
+  if ((owner && !(access & kWriteOwner)) || (dacl && !(access & kWriteDac))) {
+    return kErrorAccessDenied;
+  }
+  // What is kept is what Windows would store: the owner only when asked
+  // for, and the DACL protected only through the flag (the descriptor's
+  // own "P" is not looked at).
+  const std::wstring& sddl = made->sddl;
+  size_t start = fake::DaclStart(sddl);
+  size_t aces = sddl.find(L'(', start);
+  std::wstring kept;
+  if (owner && start > 0) kept += sddl.substr(0, start);
+  if (dacl) {
+    kept += L"D:";
+    if (securityInformation & kProtectedDaclSecurityInformation) kept += L"P";
+    kept += sddl.substr(aces);
+  }
+  fake::g_folderSecurity[key] = kept;
+  return kErrorSuccess;
 }
 
 uint32_t BCryptGenRandom(void* buffer, uint32_t size) {

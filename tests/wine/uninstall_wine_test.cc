@@ -400,7 +400,7 @@ TEST_F(UninstallWineTest, FolderLinkIsNeverWalkedInto) {
 }
 
 TEST_F(UninstallWineTest, FirewallCleanupWithoutAnEngine) {
-  int32_t result = RemoveFirewallRules();
+  int32_t result = RemoveFirewallRules(nullptr);
   std::vector<Record> records = Trace();
   if (kRunningUnderWine) {
     // Wine's fwpuclnt answers RPC_S_CANNOT_SUPPORT: there is no engine.

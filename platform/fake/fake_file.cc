@@ -166,6 +166,20 @@ void SyncHardLinks(const std::wstring& key) {
   }
 }
 
+// SetFileAttributesW's rule: only these four marks can be set; none left
+// is FILE_ATTRIBUTE_NORMAL for a file, and a folder stays a folder (a link
+// a link).
+void SetAttributes(Node* node, uint32_t attributes) {
+  uint32_t kept = attributes & (kFileAttributeReadonly | kFileAttributeHidden |
+                                kFileAttributeSystem | kFileAttributeArchive);
+  if (node->IsDirectory()) {
+    node->attributes = kFileAttributeDirectory | kept |
+                       (node->attributes & kFileAttributeReparsePoint);
+  } else {
+    node->attributes = kept ? kept : kFileAttributeNormal;
+  }
+}
+
 uint32_t HardLinkCount(const Node& node) {
   if (node.hardLinkGroup == 0) return 1;
   uint32_t count = 0;
@@ -540,14 +554,7 @@ bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
   if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
-  uint32_t kept = attributes & (kFileAttributeReadonly | kFileAttributeHidden |
-                                kFileAttributeSystem | kFileAttributeArchive);
-  if (node->IsDirectory()) {
-    node->attributes = kFileAttributeDirectory | kept |
-                       (node->attributes & kFileAttributeReparsePoint);
-  } else {
-    node->attributes = kept ? kept : kFileAttributeNormal;
-  }
+  fake::SetAttributes(node, attributes);
   fake::SyncHardLinks(key);
   return true;
 }
@@ -749,9 +756,10 @@ std::wstring HandlePath(Handle handle) {
   return node ? node->path : open->key;
 }
 
-// The open file and its node behind a handle; false with 6 when the handle
-// is not an open file.
-bool OpenNode(Handle handle, OpenFile** open, Node** node) {
+// The start of every call on a handle: the test's hook, then the open file
+// and its node behind the handle; false with 6 when it is not an open file.
+bool OpenNode(FileCall call, Handle handle, OpenFile** open, Node** node) {
+  NotifyFileCall(call, HandlePath(handle));
   *open = FindOpen(handle);
   *node = *open ? Find((*open)->key) : nullptr;
   if (!*node) return Fail(kErrorInvalidHandle);
@@ -790,20 +798,18 @@ bool MayDelete(const OpenFile& open, const Node& node, bool ignoreReadonly) {
 namespace platform {
 
 bool GetFileInformationByHandleEx(Handle file, FileAttributeTagInfo* info) {
-  fake::NotifyFileCall(fake::FileCall::kGetInformation, fake::HandlePath(file));
   fake::OpenFile* open;
   fake::Node* node;
-  if (!fake::OpenNode(file, &open, &node)) return false;
+  if (!fake::OpenNode(fake::FileCall::kGetInformation, file, &open, &node)) return false;
   info->fileAttributes = node->attributes;
   info->reparseTag = node->IsLink() ? kIoReparseTagMountPoint : 0;
   return true;
 }
 
 bool GetFileInformationByHandleEx(Handle file, FileStandardInfo* info) {
-  fake::NotifyFileCall(fake::FileCall::kGetInformation, fake::HandlePath(file));
   fake::OpenFile* open;
   fake::Node* node;
-  if (!fake::OpenNode(file, &open, &node)) return false;
+  if (!fake::OpenNode(fake::FileCall::kGetInformation, file, &open, &node)) return false;
   bool unlinked = open->key.compare(0, 1, L"|") == 0;
   info->allocationSize = static_cast<int64_t>(node->data.size());
   info->endOfFile = static_cast<int64_t>(node->data.size());
@@ -814,10 +820,9 @@ bool GetFileInformationByHandleEx(Handle file, FileStandardInfo* info) {
 }
 
 bool GetFileInformationByHandleEx(Handle folder, uint32_t infoClass, std::vector<FindData>* entries) {
-  fake::NotifyFileCall(fake::FileCall::kListDirectory, fake::HandlePath(folder));
   fake::OpenFile* open;
   fake::Node* node;
-  if (!fake::OpenNode(folder, &open, &node)) return false;
+  if (!fake::OpenNode(fake::FileCall::kListDirectory, folder, &open, &node)) return false;
   if (infoClass != kFileFullDirectoryInfo && infoClass != kFileFullDirectoryRestartInfo) {
     return Fail(kErrorInvalidParameter);
   }
@@ -853,29 +858,20 @@ bool GetFileInformationByHandleEx(Handle folder, uint32_t infoClass, std::vector
 }
 
 bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) {
-  fake::NotifyFileCall(fake::FileCall::kSetInformation, fake::HandlePath(file));
   fake::OpenFile* open;
   fake::Node* node;
-  if (!fake::OpenNode(file, &open, &node)) return false;
+  if (!fake::OpenNode(fake::FileCall::kSetInformation, file, &open, &node)) return false;
   if (!(open->access & (kFileWriteAttributes | kGenericWrite))) return Fail(kErrorAccessDenied);
   if (info.fileAttributes == 0) return true;
-  uint32_t kept = info.fileAttributes & (kFileAttributeReadonly | kFileAttributeHidden |
-                                         kFileAttributeSystem | kFileAttributeArchive);
-  if (node->IsDirectory()) {
-    node->attributes = kFileAttributeDirectory | kept |
-                       (node->attributes & kFileAttributeReparsePoint);
-  } else {
-    node->attributes = kept ? kept : kFileAttributeNormal;
-  }
+  fake::SetAttributes(node, info.fileAttributes);
   fake::SyncHardLinks(open->key);
   return true;
 }
 
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) {
-  fake::NotifyFileCall(fake::FileCall::kSetInformation, fake::HandlePath(file));
   fake::OpenFile* open;
   fake::Node* node;
-  if (!fake::OpenNode(file, &open, &node)) return false;
+  if (!fake::OpenNode(fake::FileCall::kSetInformation, file, &open, &node)) return false;
   if (info.deleteFile && !fake::MayDelete(*open, *node, false)) return false;
   if (!info.deleteFile && !(open->access & kDelete)) return Fail(kErrorAccessDenied);
   node->deletePending = info.deleteFile;
@@ -883,11 +879,10 @@ bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) {
 }
 
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info) {
-  fake::NotifyFileCall(fake::FileCall::kSetInformation, fake::HandlePath(file));
-  if (!fake::g_dispositionExSupported) return Fail(kErrorInvalidParameter);
   fake::OpenFile* open;
   fake::Node* node;
-  if (!fake::OpenNode(file, &open, &node)) return false;
+  if (!fake::OpenNode(fake::FileCall::kSetInformation, file, &open, &node)) return false;
+  if (!fake::g_dispositionExSupported) return Fail(kErrorInvalidParameter);
   bool remove = info.flags & kFileDispositionFlagDelete;
   bool ignoreReadonly = info.flags & kFileDispositionFlagIgnoreReadonlyAttribute;
   if (remove && !fake::MayDelete(*open, *node, ignoreReadonly)) return false;

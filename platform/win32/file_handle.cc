@@ -25,7 +25,7 @@ constexpr DWORD kListingBufferSize = 64 * 1024;
 
 bool GetFileInformationByHandleEx(Handle file, FileAttributeTagInfo* info) {
   FILE_ATTRIBUTE_TAG_INFO got;
-  if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &got, sizeof got)) return false;
+  if (!::GetFileInformationByHandleEx(file, ::FileAttributeTagInfo, &got, sizeof got)) return false;
   info->fileAttributes = got.FileAttributes;
   info->reparseTag = got.ReparseTag;
   return true;
@@ -33,7 +33,7 @@ bool GetFileInformationByHandleEx(Handle file, FileAttributeTagInfo* info) {
 
 bool GetFileInformationByHandleEx(Handle file, FileStandardInfo* info) {
   FILE_STANDARD_INFO got;
-  if (!::GetFileInformationByHandleEx(file, FileStandardInfo, &got, sizeof got)) return false;
+  if (!::GetFileInformationByHandleEx(file, ::FileStandardInfo, &got, sizeof got)) return false;
   info->allocationSize = got.AllocationSize.QuadPart;
   info->endOfFile = got.EndOfFile.QuadPart;
   info->numberOfLinks = got.NumberOfLinks;
@@ -72,13 +72,13 @@ bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) {
   set.LastWriteTime.QuadPart = info.lastWriteTime;
   set.ChangeTime.QuadPart = info.changeTime;
   set.FileAttributes = info.fileAttributes;
-  return ::SetFileInformationByHandle(file, FileBasicInfo, &set, sizeof set) != FALSE;
+  return ::SetFileInformationByHandle(file, ::FileBasicInfo, &set, sizeof set) != FALSE;
 }
 
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) {
   FILE_DISPOSITION_INFO set = {};
   set.DeleteFile = info.deleteFile ? TRUE : FALSE;
-  return ::SetFileInformationByHandle(file, FileDispositionInfo, &set, sizeof set) != FALSE;
+  return ::SetFileInformationByHandle(file, ::FileDispositionInfo, &set, sizeof set) != FALSE;
 }
 
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info) {

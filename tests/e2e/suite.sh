@@ -480,7 +480,28 @@ scenario_held_file() {
   rm -rf "$programdata/Orlenda"
 }
 
-all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file)
+scenario_firewall_rolled_back() {
+  scenario "uninstall whose firewall clean-up is rolled back"
+  clean_machine
+  runtimes both
+  install_ok fwp-fail-base
+  tsl_world_fwp_install
+  expect "$SCENARIO: seeded" "$(fwp_seed seed --product 2 --other 0)" "seeded product=2 other=0 foreign=0"
+  local faults
+  faults="$(tsl_world_fwp_dir)/tsl-fwp-faults.txt"
+  echo "fail FwpmTransactionCommit0 5" >"$faults"
+  run_setup fwp-fail "C:\\Program Files\\Maretto\\TSL\\updater.exe" /uninstall /silent || return
+  box "Uninstall Warning" "$(printf 'Uninstallation completed, but some items could not be removed:\n\n\xe2\x80\xa2 Could not remove all firewall rules\n\nYou may need to manually delete remaining files or restart your computer and try again.')" &&
+    answer "Uninstall Warning" Return
+  if e2e_wait_exit 60; then expect "$SCENARIO: exit code" "$E2E_EXIT" 1; else fail "$SCENARIO: exit" "still running"; e2e_stop; fi
+  rm -f "$faults"
+  expect "$SCENARIO: filters left" "$(fwp_seed dump | tail -1)" "filters total=2 product=2 other=0"
+  trace_has "[the commit]" '[NWX Cleanup] FwpmTransactionCommit failed: 5'
+  nothing_left
+}
+
+all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file
+  firewall_rolled_back)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

@@ -19,11 +19,9 @@
 #include "platform/security.h"
 #include "tests/contract/on_wine.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
-#else
+#include "tests/contract/native_calls.h"
+
+#ifndef _WIN32
 #include "platform/fake/fake.h"
 #endif
 
@@ -69,38 +67,6 @@ void MakeFile(const std::wstring& path, uint32_t attributes = kFileAttributeNorm
   if (attributes != kFileAttributeNormal) {
     ASSERT_TRUE(SetFileAttributesW(path, attributes));
   }
-}
-
-void MakeHardLink(const std::wstring& link, const std::wstring& existing) {
-#ifdef _WIN32
-  ASSERT_TRUE(CreateHardLinkW(link.c_str(), existing.c_str(), nullptr)) << ::GetLastError();
-#else
-  fake::AddHardLink(link, existing);
-#endif
-}
-
-// The folder's access list and owner as SDDL text, read back the way the
-// system keeps it.
-std::optional<std::wstring> SecurityOf(const std::wstring& folder) {
-#ifdef _WIN32
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  LPWSTR text = nullptr;
-  BOOL ok = ConvertSecurityDescriptorToStringSecurityDescriptorW(
-      descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-      nullptr);
-  ::LocalFree(descriptor);
-  if (!ok) return std::nullopt;
-  std::wstring out = text;
-  ::LocalFree(text);
-  return out;
-#else
-  return fake::FolderSecurity(folder);
-#endif
 }
 
 class HandleContractTest : public ::testing::Test {
@@ -161,7 +127,7 @@ class HandleContractTest : public ::testing::Test {
 TEST_F(HandleContractTest, WhatAHandleIs) {
   MakeFile(At(L"ro.txt"), kFileAttributeReadonly);
   MakeFile(At(L"one.txt"));
-  MakeHardLink(At(L"two.txt"), At(L"one.txt"));
+  ASSERT_EQ(0u, MakeHardLink(At(L"two.txt"), At(L"one.txt")));
   ASSERT_TRUE(CreateDirectoryW(At(L"dir")));
   struct Case {
     const char* name;
@@ -233,7 +199,7 @@ TEST_F(HandleContractTest, ListingThroughTheHandle) {
   ASSERT_FALSE(page.empty());
   EXPECT_EQ(L".", page[0].fileName);
 
-  Handle file = Open(At(L"f0.txt"), kFileAccess);
+  Handle file = Open(At(L"f0.txt"), kFolderAccess);
   page = {{kSentinel, L"sentinel"}};
   EXPECT_EQ(Fails(kErrorInvalidParameter), Call([&] {
               return GetFileInformationByHandleEx(file, kFileFullDirectoryRestartInfo, &page);
@@ -244,13 +210,18 @@ TEST_F(HandleContractTest, ListingThroughTheHandle) {
 
 TEST_F(HandleContractTest, AttributesChangeThroughTheHandleForEveryName) {
   MakeFile(At(L"ro.txt"), kFileAttributeReadonly);
-  MakeHardLink(At(L"ro2.txt"), At(L"ro.txt"));
+  ASSERT_EQ(0u, MakeHardLink(At(L"ro2.txt"), At(L"ro.txt")));
   Handle readOnlyAccess = Open(At(L"ro.txt"), kFileReadAttributes);
   FileBasicInfo normal = {0, 0, 0, 0, kFileAttributeNormal};
-  EXPECT_EQ(Fails(kErrorAccessDenied),
-            Call([&] { return SetFileInformationByHandle(readOnlyAccess, normal); }))
-      << "without FILE_WRITE_ATTRIBUTES";
+  Result r = Call([&] { return SetFileInformationByHandle(readOnlyAccess, normal); });
   Close(readOnlyAccess);
+  if (kOnWine) {
+    // Wine 8 does not check the handle's access for FileBasicInfo.
+    EXPECT_EQ(kOk, r);
+    ASSERT_TRUE(SetFileAttributesW(At(L"ro.txt"), kFileAttributeReadonly));
+  } else {
+    EXPECT_EQ(Fails(kErrorAccessDenied), r) << "without FILE_WRITE_ATTRIBUTES";
+  }
 
   Handle h = Open(At(L"ro.txt"), kFileAccess);
   EXPECT_EQ(kOk, Call([&] { return SetFileInformationByHandle(h, normal); }));
@@ -273,8 +244,14 @@ TEST_F(HandleContractTest, DeletionThroughTheHandle) {
   EXPECT_TRUE(Exists(At(L"plain.txt"))) << "gone before the handle closed";
   Handle again = CreateFileW(At(L"plain.txt"), kFileReadAttributes, kShareReadWrite | kFileShareDelete,
                              kOpenExisting, kNoFollow);
-  EXPECT_EQ(kInvalidHandleValue, again) << "a file marked for deletion opened again";
-  EXPECT_EQ(kErrorAccessDenied, GetLastError());
+  if (kOnWine) {
+    // Wine 8 opens a file marked for deletion again (Windows answers
+    // STATUS_DELETE_PENDING); the name still goes with the last handle.
+    EXPECT_NE(kInvalidHandleValue, again);
+  } else {
+    EXPECT_EQ(kInvalidHandleValue, again) << "a file marked for deletion opened again";
+    EXPECT_EQ(kErrorAccessDenied, GetLastError());
+  }
   if (again != kInvalidHandleValue) CloseHandle(again);
   Close(plain);
   EXPECT_FALSE(Exists(At(L"plain.txt")));

@@ -500,8 +500,30 @@ scenario_firewall_rolled_back() {
   nothing_left
 }
 
+# Wine 8 makes no junctions; a Unix symbolic link is its folder link, which
+# it reports with FILE_ATTRIBUTE_REPARSE_POINT as Windows does a junction.
+scenario_install_folder_link() {
+  scenario "install with a link in place of C:\\Program Files\\Maretto"
+  clean_machine
+  runtimes both
+  local elsewhere="$WINEPREFIX/drive_c/tsl-elsewhere"
+  rm -rf "$elsewhere"
+  mkdir -p "$elsewhere"
+  ln -s "$elsewhere" "$program_files/Maretto"
+  run_setup folder-link || return
+  e2e_click install
+  box "Installation Error" "$(printf 'Failed to create installation directory.\n\nError code: 1921\n\nPlease ensure you have administrator privileges and the disk has free space.')" &&
+    answer "Installation Error" Return
+  sleep 0.5
+  expect "$SCENARIO: nothing made through the link" "$(ls -A "$elsewhere" | tr '\n' ' ')" ""
+  expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
+  close_setup 0
+  rm -f "$program_files/Maretto"
+  rm -rf "$elsewhere"
+}
+
 all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file
-  firewall_rolled_back)
+  firewall_rolled_back install_folder_link)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

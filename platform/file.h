@@ -226,9 +226,10 @@ bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info);
 // SetFileInformationByHandle(file, FileDispositionInfoEx, ...): as above;
 // with FILE_DISPOSITION_FLAG_POSIX_SEMANTICS the name goes at once (open
 // handles keep working), with FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE
-// a read-only file goes without its attribute being changed. Windows 10
-// 1709 and later on NTFS; elsewhere it fails with 87 (or 50, 1), and
-// FileDispositionInfo is what there is.
+// a read-only file goes without its attribute being changed. Windows 10 on
+// NTFS has it (ignoring the read-only mark from version 1809); elsewhere,
+// Wine 8 included, it fails with 87 (or 50, 1), and FileDispositionInfo is
+// what there is.
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info);
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -137,16 +138,10 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
 
 // ---- Working through handles (no path between check and use) ----
 
-// Access rights for CreateFileW beyond GENERIC_READ/GENERIC_WRITE.
-constexpr uint32_t kDelete = 0x00010000;
-constexpr uint32_t kReadControl = 0x00020000;
+// Access rights for CreateFileW beside those of platform/file_handle.h.
 constexpr uint32_t kWriteDac = 0x00040000;
 constexpr uint32_t kWriteOwner = 0x00080000;
-constexpr uint32_t kFileListDirectory = 0x0001;
-constexpr uint32_t kFileReadAttributes = 0x0080;
 constexpr uint32_t kFileWriteAttributes = 0x0100;
-// In CreateFileW's attributes: open a link itself, never what it points to.
-constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000;
 
 // Reparse tags of the links the program meets.
 constexpr uint32_t kIoReparseTagMountPoint = 0xA0000003;  // junction
@@ -176,11 +171,6 @@ struct FileBasicInfo {
   int64_t lastWriteTime;
   int64_t changeTime;
   uint32_t fileAttributes;
-};
-
-// FILE_DISPOSITION_INFO.
-struct FileDispositionInfo {
-  bool deleteFile;
 };
 
 // FILE_DISPOSITION_INFO_EX and its flags.
@@ -216,12 +206,9 @@ bool GetFileInformationByHandleEx(Handle folder, uint32_t infoClass, std::vector
 // file, so every hard link of it shows the change.
 bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info);
 
-// SetFileInformationByHandle(file, FileDispositionInfo, ...): marks the
-// file or empty folder (a link: the link alone) for deletion when its last
-// handle closes; until then it stays in its folder and cannot be opened
-// (5). Needs DELETE access; 5 for a read-only file or a running program,
-// 145 for a folder that is not empty.
-bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info);
+// SetFileInformationByHandle(file, FileDispositionInfo, ...) is declared
+// in platform/file_handle.h: the name goes when the last handle closes, and
+// until then the file cannot be opened again (5).
 
 // SetFileInformationByHandle(file, FileDispositionInfoEx, ...): as above;
 // with FILE_DISPOSITION_FLAG_POSIX_SEMANTICS the name goes at once (open

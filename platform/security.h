@@ -31,7 +31,6 @@ bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor);
 constexpr uint32_t kOwnerSecurityInformation = 0x00000001;
 constexpr uint32_t kDaclSecurityInformation = 0x00000004;
 constexpr uint32_t kProtectedDaclSecurityInformation = 0x80000000;
-constexpr uint32_t kErrorInvalidOwner = 1307;
 
 // SetSecurityInfo(handle, SE_FILE_OBJECT, securityInformation, the
 // descriptor's owner, no group, the descriptor's DACL, no SACL): sets what

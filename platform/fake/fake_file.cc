@@ -10,6 +10,7 @@
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
 
 namespace fake {
 namespace {
@@ -25,6 +26,8 @@ struct Node {
   std::wstring linkTarget;  // key of the folder a junction points to
   int hardLinkGroup = 0;     // names of one file share a group (0: one name)
   bool deletePending = false;
+  uint64_t index = 0;       // the file index, given when first asked for
+  std::wstring owner;       // SID text; empty: the user's
   bool IsDirectory() const { return attributes & kFileAttributeDirectory; }
   bool IsLink() const { return !linkTarget.empty(); }
 };
@@ -39,6 +42,7 @@ struct OpenFile {
   bool listStarted = false;
   int dotsGiven = 0;
   std::wstring lastListed;
+  bool deleteOnClose = false;
 };
 
 struct Search {
@@ -62,6 +66,8 @@ bool g_inFileCallHook = false;
 bool g_dispositionExSupported = true;
 int g_nextHardLinkGroup = 1;
 int g_nextDeletedKey = 1;
+uint64_t g_nextFileIndex = 0;
+std::function<void(const std::wstring&)> g_onCreateDirectory;
 
 // Windows gives up after this many reparse points in one path.
 constexpr int kMaxLinkHops = 63;
@@ -150,7 +156,7 @@ bool SharingAllows(const std::wstring& key, uint32_t access, uint32_t share) {
     if ((open.access & kWriteRights) && !(share & kFileShareWrite)) return false;
     if ((open.access & kDelete) && !(share & kFileShareDelete)) return false;
   }
-  return true;
+  return !(access & kDelete) || !IsCurrentFolderInUse(key);
 }
 
 // A file's bytes and attributes belong to the file, not to one of its
@@ -199,22 +205,6 @@ void NotifyFileCall(FileCall call, const std::wstring& path) {
   g_inFileCallHook = false;
 }
 
-// A file handle closes; the last handle of a name marked for deletion
-// takes the name (or the already unlinked file) with it.
-void CloseFileHandle(Handle closed) {
-  auto it = g_open.find(reinterpret_cast<uintptr_t>(closed));
-  if (it == g_open.end()) return;
-  std::wstring key = it->second.key;
-  g_open.erase(it);
-  for (const auto& [handle, open] : g_open) {
-    if (open.key == key) return;
-  }
-  auto node = g_nodes.find(key);
-  if (node != g_nodes.end() && (node->second.deletePending || key.compare(0, 1, L"|") == 0)) {
-    g_nodes.erase(node);
-  }
-}
-
 bool DeleteAllowed(const std::wstring& key) {
   for (const auto& [handle, open] : g_open) {
     if (open.key == key && !(open.share & kFileShareDelete)) return false;
@@ -231,6 +221,24 @@ uint32_t NewFileAttributes(uint32_t requested) {
 OpenFile* FindOpen(Handle handle) {
   auto it = g_open.find(reinterpret_cast<uintptr_t>(handle));
   return it == g_open.end() ? nullptr : &it->second;
+}
+
+// A handle's end; the object goes with it when its deletion was asked for
+// through a handle (and no other handle is left).
+void CloseFile(Handle closed) {
+  auto it = g_open.find(reinterpret_cast<uintptr_t>(closed));
+  if (it == g_open.end()) return;
+  OpenFile open = it->second;
+  g_open.erase(it);
+  for (const auto& [handle, other] : g_open) {
+    if (other.key == open.key) {
+      if (open.deleteOnClose) g_open[handle].deleteOnClose = true;  // the last one deletes it
+      return;
+    }
+  }
+  // A file unlinked at once (POSIX semantics) lives under a key no path
+  // reaches until its last handle closes.
+  if (open.deleteOnClose || open.key.compare(0, 1, L"|") == 0) g_nodes.erase(open.key);
 }
 
 void MakeFolders(const std::wstring& path) {
@@ -254,6 +262,8 @@ void ResetFiles() {
   g_onFileCall = nullptr;
   g_inFileCallHook = false;
   g_dispositionExSupported = true;
+  g_nextFileIndex = 0x10000;
+  g_onCreateDirectory = nullptr;
   g_nodes[L"C:"] = Node{L"C:", kFileAttributeDirectory, {}, 0, 0};
   MakeFolders(L"C:\\Windows\\System32");
   MakeFolders(L"C:\\Program Files");
@@ -261,6 +271,9 @@ void ResetFiles() {
   std::wstring temp = kTempFolder;
   MakeFolders(temp.substr(0, temp.size() - 1));
   MakeFolders(kDesktopFolder);
+  MakeFolders(kStartFolder);
+  MakeFolders(L"C:\\Windows\\Temp");
+  for (auto& [key, node] : g_nodes) node.owner = kSystemSid;
   g_createDenied.clear();
 }
 
@@ -269,10 +282,28 @@ const bool g_initialised = (ResetFiles(), true);
 
 }  // namespace
 
+static bool PathKeyEquals(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
 std::wstring PathKey(const std::wstring& path) {
   std::wstring key;
   key.reserve(path.size());
-  for (wchar_t c : path) key += c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
+  // "\\?\C:\..." names the same object without the MAX_PATH limit, and
+  // "\\?\GLOBALROOT\Device\HarddiskVolume3\..." through the volume's device.
+  static const std::wstring kDevice = L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume3";
+  std::wstring rest = path;
+  if (path.size() >= kDevice.size() &&
+      PathKeyEquals(path.substr(0, kDevice.size()), kDevice)) {
+    rest = L"C:" + path.substr(kDevice.size());
+  } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
+    rest = path.substr(4);
+  }
+  for (wchar_t c : rest) key += c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
   while (!key.empty() && key.back() == L'\\') key.pop_back();
   return key;
 }
@@ -377,6 +408,7 @@ void NotifyFind(FindCall call, const std::wstring& pattern) {
 // Whether a handle is open on the object or anything below it.
 // Whether a handle on the object itself forbids renaming or removing it.
 bool HeldWithoutDeleteSharing(const std::wstring& key) {
+  if (IsCurrentFolderInUse(key)) return true;
   for (const auto& [handle, open] : g_open) {
     if (open.key == key && !(open.share & kFileShareDelete)) return true;
   }
@@ -443,7 +475,7 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
         SetLastError(kErrorSharingViolation);
         return kInvalidHandleValue;
       }
-      Handle handle = fake::NewHandle(fake::CloseFileHandle);
+      Handle handle = fake::NewHandle(fake::CloseFile);
       fake::g_open[reinterpret_cast<uintptr_t>(handle)] = fake::OpenFile{key, access, share, 0};
       SetLastError(kErrorSuccess);
       return handle;
@@ -483,8 +515,9 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
     }
     fake::g_nodes[key] =
         fake::Node{fake::DisplayPath(key, path), fake::NewFileAttributes(attributes), {}, 0, 0};
+    fake::g_nodes[key].owner = fake::kAdministratorsSid;
   }
-  Handle handle = fake::NewHandle(fake::CloseFileHandle);
+  Handle handle = fake::NewHandle(fake::CloseFile);
   fake::g_open[reinterpret_cast<uintptr_t>(handle)] = fake::OpenFile{key, access, share, 0};
   SetLastError(lastError);
   return handle;
@@ -560,14 +593,34 @@ bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
 }
 
 bool CreateDirectoryW(const std::wstring& path) {
+  if (!fake::CreateDirectoryCore(path)) return false;
+  fake::NotifyCreateDirectory(path);
+  return true;
+}
+
+}  // namespace platform
+
+namespace fake {
+
+void NotifyCreateDirectory(const std::wstring& path) {
+  if (g_onCreateDirectory) g_onCreateDirectory(path);
+}
+
+bool CreateDirectoryCore(const std::wstring& path) {
+  using platform::KeyOf;
   std::wstring key;
   if (!KeyOf(path, false, &key)) return false;
   if (Find(key)) return Fail(kErrorAlreadyExists);
   if (!fake::ParentIsFolder(key)) return Fail(kErrorPathNotFound);
   if (fake::g_createDenied.count(fake::ParentKey(key))) return Fail(kErrorAccessDenied);
   fake::g_nodes[key] = fake::Node{fake::DisplayPath(key, path), kFileAttributeDirectory, {}, 0, 0};
+  fake::g_nodes[key].owner = fake::kAdministratorsSid;
   return true;
 }
+
+}  // namespace fake
+
+namespace platform {
 
 bool RemoveDirectoryW(const std::wstring& path) {
   fake::NotifyFileCall(fake::FileCall::kPathCall, path);
@@ -795,6 +848,28 @@ bool MayDelete(const OpenFile& open, const Node& node, bool ignoreReadonly) {
 
 }  // namespace fake
 
+// ---- Handles, identities and owners ----
+
+namespace fake {
+
+void SetOwner(const std::wstring& path, const std::wstring& sid) {
+  if (Node* node = Find(Resolve(PathKey(path), false))) node->owner = sid;
+}
+
+void OnCreateDirectory(std::function<void(const std::wstring&)> hook) {
+  g_onCreateDirectory = std::move(hook);
+}
+
+std::wstring NtPathOf(const std::wstring& key) {
+  Node* node = Find(key);
+  if (!node) return std::wstring();
+  std::wstring path = node->path;
+  if (path.size() >= 2 && path[1] == L':') path = path.substr(2);
+  return L"\\Device\\HarddiskVolume3" + path;
+}
+
+}  // namespace fake
+
 namespace platform {
 
 bool GetFileInformationByHandleEx(Handle file, FileAttributeTagInfo* info) {
@@ -868,16 +943,6 @@ bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) {
   return true;
 }
 
-bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) {
-  fake::OpenFile* open;
-  fake::Node* node;
-  if (!fake::OpenNode(fake::FileCall::kSetInformation, file, &open, &node)) return false;
-  if (info.deleteFile && !fake::MayDelete(*open, *node, false)) return false;
-  if (!info.deleteFile && !(open->access & kDelete)) return Fail(kErrorAccessDenied);
-  node->deletePending = info.deleteFile;
-  return true;
-}
-
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info) {
   fake::OpenFile* open;
   fake::Node* node;
@@ -892,6 +957,7 @@ bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info) 
     return true;
   }
   node->deletePending = remove;
+  open->deleteOnClose = remove;
   return true;
 }
 
@@ -908,3 +974,77 @@ bool OpenFileOf(Handle handle, std::wstring* key, uint32_t* access) {
 }
 
 }  // namespace fake
+
+namespace platform {
+
+namespace {
+
+// The object behind an open file handle, or null with 6.
+fake::Node* NodeOf(Handle file, fake::OpenFile** open) {
+  *open = fake::FindOpen(file);
+  fake::Node* node = *open ? Find((*open)->key) : nullptr;
+  if (!node) SetLastError(kErrorInvalidHandle);
+  return node;
+}
+
+}  // namespace
+
+bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) {
+  fake::OpenFile* open = nullptr;
+  fake::Node* node = NodeOf(file, &open);
+  if (!node) return false;
+  if (node->index == 0) node->index = fake::g_nextFileIndex++;
+  information->fileAttributes = node->attributes;
+  information->volumeSerialNumber = 0x1A2B3C4D;
+  information->fileIndex = node->index;
+  information->numberOfLinks = fake::HardLinkCount(*node);
+  information->fileSize = node->data.size();
+  return true;
+}
+
+bool SetFilePointerEx(Handle file, int64_t distance, uint32_t moveMethod) {
+  fake::OpenFile* open = fake::FindOpen(file);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (moveMethod != kFileBegin) return Fail(kErrorInvalidParameter);
+  if (distance < 0) return Fail(131);  // ERROR_NEGATIVE_SEEK
+  open->position = static_cast<uint64_t>(distance);
+  return true;
+}
+
+bool FlushFileBuffers(Handle file) {
+  fake::OpenFile* open = fake::FindOpen(file);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (!(open->access & kGenericWrite)) return Fail(kErrorAccessDenied);
+  return true;
+}
+
+bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& information) {
+  fake::NotifyFileCall(fake::FileCall::kSetInformation, fake::HandlePath(file));
+  fake::OpenFile* open = nullptr;
+  fake::Node* node = NodeOf(file, &open);
+  if (!node) return false;
+  if (!(open->access & kDelete)) return Fail(kErrorAccessDenied);
+  if (information.deleteFile) {
+    if (node->IsDirectory() && !node->IsLink() && fake::HasChildren(open->key)) {
+      return Fail(kErrorDirNotEmpty);
+    }
+    if (!node->IsDirectory() && (node->attributes & kFileAttributeReadonly)) {
+      return Fail(kErrorAccessDenied);
+    }
+    if (fake::IsRunningImage(open->key)) return Fail(kErrorAccessDenied);
+  }
+  open->deleteOnClose = information.deleteFile;
+  node->deletePending = information.deleteFile;
+  return true;
+}
+
+uint32_t GetSecurityInfo(Handle file, std::wstring* ownerSid) {
+  fake::OpenFile* open = nullptr;
+  fake::Node* node = NodeOf(file, &open);
+  if (!node) return kErrorInvalidHandle;
+  if (!(open->access & (kGenericRead | kReadControl))) return kErrorAccessDenied;
+  *ownerSid = node->owner.empty() ? fake::kUserSid : node->owner;
+  return kErrorSuccess;
+}
+
+}  // namespace platform

@@ -52,21 +52,20 @@ bool ValidAce(const std::wstring& ace) {
          !fields[5].empty();
 }
 
-// Where the "D:" part of a descriptor's text begins, after an optional
-// owner "O:<account>"; npos when there is none.
-size_t DaclStart(const std::wstring& sddl) {
-  if (sddl.compare(0, 2, L"O:") != 0) return sddl.compare(0, 2, L"D:") == 0 ? 0 : std::wstring::npos;
-  size_t dacl = sddl.find(L"D:", 2);
-  return dacl == std::wstring::npos || dacl == 2 ? std::wstring::npos : dacl;
+// The owner's SID text of an "O:BA" or "O:SY" part at the start; empty
+// without one.
+std::wstring OwnerOf(const std::wstring& sddl) {
+  if (sddl.compare(0, 4, L"O:BA") == 0) return kAdministratorsSid;
+  if (sddl.compare(0, 4, L"O:SY") == 0) return kSystemSid;
+  return std::wstring();
 }
 
-// An optional owner, then "D:" with optional P/AI/AR flags and one or more
-// ACEs, nothing else.
-bool ValidDacl(const std::wstring& whole) {
-  size_t start = DaclStart(whole);
-  if (start == std::wstring::npos) return false;
-  std::wstring sddl = whole.substr(start);
-  size_t i = 2;
+// An optional "O:BA" or "O:SY", then "D:" with optional P/AI/AR flags and one
+// or more ACEs, nothing else.
+bool ValidDacl(const std::wstring& sddl) {
+  size_t i = OwnerOf(sddl).empty() ? 0 : 4;
+  if (sddl.compare(i, 2, L"D:") != 0) return false;
+  i += 2;
   while (i < sddl.size() && sddl[i] != L'(') {
     if (sddl[i] != L'P' && sddl[i] != L'A' && sddl[i] != L'I' && sddl[i] != L'R') return false;
     ++i;
@@ -124,13 +123,16 @@ void LocalFree(void* memory) {
 }
 
 bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor) {
-  if (!CreateDirectoryW(path)) return false;
+  if (!fake::CreateDirectoryCore(path)) return false;
   auto* made = static_cast<fake::Descriptor*>(descriptor);
   if (made && fake::g_descriptors.count(made)) {
     fake::g_folderSecurity[fake::PathKey(path)] = made->sddl;
+    std::wstring owner = fake::OwnerOf(made->sddl);
+    if (!owner.empty()) fake::SetOwner(path, owner);
   } else {
     fake::g_folderSecurity.erase(fake::PathKey(path));
   }
+  fake::NotifyCreateDirectory(path);
   return true;
 }
 
@@ -150,10 +152,14 @@ uint32_t SetSecurityInfo(Handle handle, uint32_t securityInformation,
   // for, and the DACL protected only through the flag (the descriptor's
   // own "P" is not looked at).
   const std::wstring& sddl = made->sddl;
-  size_t start = fake::DaclStart(sddl);
+  std::wstring ownerSid = fake::OwnerOf(sddl);
+  size_t start = ownerSid.empty() ? 0 : 4;
   size_t aces = sddl.find(L'(', start);
   std::wstring kept;
-  if (owner && start > 0) kept += sddl.substr(0, start);
+  if (owner && !ownerSid.empty()) {
+    kept += sddl.substr(0, start);
+    fake::SetOwner(key, ownerSid);
+  }
   if (dacl) {
     kept += L"D:";
     if (securityInformation & kProtectedDaclSecurityInformation) kept += L"P";

@@ -14,7 +14,6 @@ constexpr wchar_t kTaskName[] = L"Maretto\\TSL Updater";
 constexpr size_t kCreateLineChars = 1024;
 constexpr size_t kDeleteLineChars = 512;
 constexpr uint32_t kCommandWaitMs = 10000;
-constexpr uint32_t kMaxPath = 260;
 
 // Starts cmd.exe with the line in `buffer`, without a window.
 bool StartHidden(wchar_t* buffer, platform::Handle* process, platform::Handle* thread) {
@@ -34,9 +33,9 @@ bool CopyCommandLine(const std::wstring& line, wchar_t* buffer, size_t capacity)
 
 void InstallUpdaterCopy() {
   std::wstring self;
-  uint32_t length = platform::GetModuleFileNameW(kMaxPath, &self);
+  uint32_t length = platform::GetModuleFileNameW(platform::kMaxPath, &self);
   // A cut-off path names some other file, or none: never copy from it.
-  if (length == 0 || length >= kMaxPath) {
+  if (length == 0 || length >= platform::kMaxPath) {
     platform::OutputDebugStringA("[Install] Failed to copy updater: " +
                                  std::to_string(platform::GetLastError()) + "\n");
     return;

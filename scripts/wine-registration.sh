@@ -38,19 +38,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=scripts/check-lib.sh
+. "$root/scripts/check-lib.sh"
 
 # The OutputDebugStringA lines of a phase, unescaped back to one line each.
 trace_lines() {
@@ -82,7 +71,7 @@ WINEDEBUG=warn+debugstr,trace+process wine "$exe" --gtest_filter='Register.*' \
   >"$work/register.out" 2>"$work/register.err"
 rc=$?
 grep -E '^\[  (PASSED|FAILED) |Failure|got ' "$work/register.out"
-check "Register phase exits 0 (got $rc)" test "$rc" -eq 0
+check_gtest "Register phase" "$work/register.out" "$rc"
 trace_lines "$work/register.err" >"$work/register.trace"
 echo "trace of the register phase:"
 sed 's/^/    /' "$work/register.trace"
@@ -153,7 +142,7 @@ WINEDEBUG=warn+debugstr,trace+process wine "$exe" --gtest_filter='Remove.*' \
   >"$work/remove.out" 2>"$work/remove.err"
 rc=$?
 grep -E '^\[  (PASSED|FAILED) |Failure|got ' "$work/remove.out"
-check "Remove phase exits 0 (got $rc)" test "$rc" -eq 0
+check_gtest "Remove phase" "$work/remove.out" "$rc"
 trace_lines "$work/remove.err" >"$work/remove.trace"
 echo "trace of the remove phase:"
 sed 's/^/    /' "$work/remove.trace"
@@ -174,5 +163,4 @@ check "task deletion started cmd.exe (no \"may not exist\" line)" \
 check "no other trace lines in the remove phase" \
   test "$(wc -l <"$work/remove.trace")" -eq 1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

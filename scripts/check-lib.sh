@@ -78,7 +78,7 @@ check_gtest() {
 }
 
 summary() {
-  if [ "$failed" -gt 0 ]; then
+  if [ "${#tsl_check_failures[@]}" -gt 0 ]; then
     echo "failed:"
     printf '  %s\n' "${tsl_check_failures[@]}"
   fi

@@ -13,20 +13,11 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$root/build/windows/tests/registration_wine_tests.exe
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-# Wine keeps its server's folders under TMPDIR; they stay inside build/.
-export TMPDIR="$root/build/wine-tmp"
-mkdir -p "$TMPDIR"
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEDEBUG=-all
+[ -f "$exe" ] || { echo "missing $exe (build the Windows target first)"; exit 2; }
 # No display: nothing may wait for a click.
 unset DISPLAY
-
-[ -f "$exe" ] || { echo "missing $exe (build the Windows target first)"; exit 2; }
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" "${WINEPREFIX:-$root/build/wineprefix}" || exit 1
 
 work=$(mktemp -d)
 install_dir="$WINEPREFIX/drive_c/Program Files/Maretto"

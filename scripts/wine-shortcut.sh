@@ -23,29 +23,12 @@ if [ ! -f "$exe" ]; then
   exit 1
 fi
 
-mkdir -p "$work/home" "$work/prefix"
+mkdir -p "$work/home"
 export HOME="$work/home"
-export WINEPREFIX="$work/prefix"
-# Wine keeps its server's folders under TMPDIR; they stay inside build/.
-export TMPDIR="$root/build/wine-tmp"
-mkdir -p "$TMPDIR"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY XDG_DESKTOP_DIR XDG_CONFIG_HOME
-
-stop_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
-trap stop_wine EXIT
-
-# wineboot writes system.reg last, so it marks a finished prefix; the lock
-# keeps two runs from creating it at once.
-(
-  flock 9 || exit 1
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine-shortcut: creating Wine prefix $WINEPREFIX" >&2
-    wineboot -i >/dev/null 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ] || exit 1
-  fi
-) 9>"$work/.prefix.lock" || { echo "wine-shortcut: no Wine prefix" >&2; exit 1; }
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" "$work/prefix" || exit 1
+trap tsl_wine_stop EXIT
 
 for desktop in "$WINEPREFIX"/drive_c/users/*/Desktop; do
   if [ -L "$desktop" ]; then

@@ -2,9 +2,9 @@
 # Runs every test layer: host unit tests and the fake's contract tests
 # (ASan+UBSan), the same contract tests built for Windows under Wine, the
 # downloader against a real HTTPS host under Wine, the end-to-end suite, the
-# Windows test kit under Wine and a tiny benchmark run; before them,
-# shellcheck over the scripts and the check that every Windows constant is
-# compared with <windows.h>.
+# Windows test kit under Wine and a tiny benchmark run; before them, the
+# scripts' shellcheck and the check that every Windows constant is compared
+# with <windows.h>.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1

@@ -24,6 +24,7 @@
 #include "platform/dialog.h"
 #include "platform/draw.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/firewall.h"
 #include "platform/http.h"
 #include "platform/process.h"
@@ -138,6 +139,16 @@ static_assert(Mirrors(kMovefileReplaceExisting, MOVEFILE_REPLACE_EXISTING));
 static_assert(Mirrors(kMovefileCopyAllowed, MOVEFILE_COPY_ALLOWED));
 static_assert(Mirrors(kMovefileDelayUntilReboot, MOVEFILE_DELAY_UNTIL_REBOOT));
 static_assert(Mirrors(kMovefileWriteThrough, MOVEFILE_WRITE_THROUGH));
+
+// ---- file_handle.h
+static_assert(Mirrors(kDelete, DELETE));
+static_assert(Mirrors(kReadControl, READ_CONTROL));
+static_assert(Mirrors(kFileListDirectory, FILE_LIST_DIRECTORY));
+static_assert(Mirrors(kFileReadAttributes, FILE_READ_ATTRIBUTES));
+static_assert(Mirrors(kFileFlagOpenReparsePoint, FILE_FLAG_OPEN_REPARSE_POINT));
+static_assert(Mirrors(kErrorInvalidOwner, ERROR_INVALID_OWNER));
+static_assert(Mirrors(kErrorFileInvalid, ERROR_FILE_INVALID));
+static_assert(Mirrors(kFileBegin, FILE_BEGIN));
 
 // ---- firewall.h
 static_assert(Mirrors(kRpcCAuthnDefault, RPC_C_AUTHN_DEFAULT));

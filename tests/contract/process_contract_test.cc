@@ -162,7 +162,8 @@ TEST_F(ProcessContractTest, RunningProgramFileCanBeMovedButNotDeletedThere) {
 
 TEST_F(ProcessContractTest, ShellExecuteReturnsAProcessHandleOnlyWhenAsked) {
   Handle process = kSentinelHandle;
-  ASSERT_TRUE(ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", kCmd, L"/C exit 7", kSwHide, &process))
+  ASSERT_TRUE(
+      ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", kCmd, L"/C exit 7", L"", kSwHide, &process))
       << "error " << GetLastError();
   ASSERT_NE(nullptr, process);
   EXPECT_EQ(kWaitObject0, WaitForSingleObject(process, 10000));
@@ -172,7 +173,7 @@ TEST_F(ProcessContractTest, ShellExecuteReturnsAProcessHandleOnlyWhenAsked) {
   EXPECT_TRUE(CloseHandle(process));
 
   process = kSentinelHandle;
-  ASSERT_TRUE(ShellExecuteExW(0, L"open", kCmd, L"/C exit 7", kSwHide, &process));
+  ASSERT_TRUE(ShellExecuteExW(0, L"open", kCmd, L"/C exit 7", L"", kSwHide, &process));
   EXPECT_EQ(nullptr, process) << "no SEE_MASK_NOCLOSEPROCESS, no handle";
 }
 
@@ -184,8 +185,8 @@ TEST_F(ProcessContractTest, ShellExecuteOfAMissingFileFails) {
   // display); without a display Wine 8 leaves the box's own failure (1400)
   // as the last error.
   EXPECT_FALSE(ShellExecuteExW(kSeeMaskNoCloseProcess | kSeeMaskFlagNoUi, L"open",
-                               L"C:\\Windows\\System32\\no-such-installer.exe", L"", kSwHide,
-                               &process));
+                               L"C:\\Windows\\System32\\no-such-installer.exe", L"", L"",
+                               kSwHide, &process));
   EXPECT_EQ(2u, GetLastError()) << "got " << GetLastError();
   EXPECT_EQ(nullptr, process);
 }

@@ -139,6 +139,17 @@ static_assert(Mirrors(kMovefileReplaceExisting, MOVEFILE_REPLACE_EXISTING));
 static_assert(Mirrors(kMovefileCopyAllowed, MOVEFILE_COPY_ALLOWED));
 static_assert(Mirrors(kMovefileDelayUntilReboot, MOVEFILE_DELAY_UNTIL_REBOOT));
 static_assert(Mirrors(kMovefileWriteThrough, MOVEFILE_WRITE_THROUGH));
+static_assert(Mirrors(kWriteDac, WRITE_DAC));
+static_assert(Mirrors(kWriteOwner, WRITE_OWNER));
+static_assert(Mirrors(kFileWriteAttributes, FILE_WRITE_ATTRIBUTES));
+static_assert(Mirrors(kIoReparseTagMountPoint, IO_REPARSE_TAG_MOUNT_POINT));
+static_assert(Mirrors(kIoReparseTagSymlink, IO_REPARSE_TAG_SYMLINK));
+static_assert(Mirrors(kFileDispositionFlagDelete, FILE_DISPOSITION_FLAG_DELETE));
+static_assert(Mirrors(kFileDispositionFlagPosixSemantics, FILE_DISPOSITION_FLAG_POSIX_SEMANTICS));
+static_assert(Mirrors(kFileDispositionFlagIgnoreReadonlyAttribute,
+                      FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE));
+static_assert(Mirrors(kFileFullDirectoryInfo, FileFullDirectoryInfo));
+static_assert(Mirrors(kFileFullDirectoryRestartInfo, FileFullDirectoryRestartInfo));
 
 // ---- file_handle.h
 static_assert(Mirrors(kDelete, DELETE));
@@ -198,6 +209,9 @@ static_assert(SameAuthority(kSecurityNtAuthority, kWindowsNtAuthority));
 static_assert(Mirrors(kSecurityBuiltinDomainRid, SECURITY_BUILTIN_DOMAIN_RID));
 static_assert(Mirrors(kDomainAliasRidAdmins, DOMAIN_ALIAS_RID_ADMINS));
 static_assert(Mirrors(kErrorInvalidSid, ERROR_INVALID_SID));
+static_assert(Mirrors(kOwnerSecurityInformation, OWNER_SECURITY_INFORMATION));
+static_assert(Mirrors(kDaclSecurityInformation, DACL_SECURITY_INFORMATION));
+static_assert(Mirrors(kProtectedDaclSecurityInformation, PROTECTED_DACL_SECURITY_INFORMATION));
 
 // ---- shell.h
 static_assert(Mirrors(kMaxPath, MAX_PATH));

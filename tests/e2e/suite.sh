@@ -496,7 +496,7 @@ scenario_install_folder_link() {
   box "Installation Error" "$(printf 'Failed to create installation directory.\n\nError code: 1921\n\nPlease ensure you have administrator privileges and the disk has free space.')" &&
     answer "Installation Error" Return
   sleep 0.5
-  expect "$SCENARIO: nothing made through the link" "$(ls -A "$elsewhere" | tr '\n' ' ')" ""
+  expect "$SCENARIO: nothing made through the link" "$(find "$elsewhere" -mindepth 1 -maxdepth 1 -printf '%f ')" ""
   expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
   close_setup 0
   rm -f "$program_files/Maretto"

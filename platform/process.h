@@ -11,6 +11,7 @@
 namespace platform {
 
 constexpr uint32_t kSeeMaskNoCloseProcess = 0x00000040;
+constexpr uint32_t kSeeMaskFlagNoUi = 0x00000400;
 constexpr int32_t kSwHide = 0;
 constexpr int32_t kSwShowNormal = 1;
 

@@ -32,6 +32,11 @@ constexpr uint32_t kRegOptionNonVolatile = 0;
 constexpr uint32_t kRegCreatedNewKey = 1;
 constexpr uint32_t kRegOpenedExistingKey = 2;
 
+// REG_SZ data as Windows stores it: the text as UTF-16LE with its
+// terminating zero, whatever the width of wchar_t on the building machine
+// (a wchar_t above 0xFFFF becomes a surrogate pair).
+std::string RegSzData(const std::wstring& text);
+
 constexpr uint32_t kRegNone = 0;
 constexpr uint32_t kRegSz = 1;
 constexpr uint32_t kRegDword = 4;

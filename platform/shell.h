@@ -10,8 +10,6 @@
 
 namespace platform {
 
-constexpr uint32_t kMaxPath = 260;
-
 // Folders of SHGetFolderPathW. For the per-user desktop both name the same
 // folder.
 constexpr int32_t kCsidlDesktop = 0x0000;

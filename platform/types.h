@@ -11,6 +11,10 @@ using Handle = void*;        // kernel object (file, process, ...)
 using HttpHandle = void*;    // WinHTTP session, connection or request
 using WindowHandle = void*;  // a window
 
+// MAX_PATH: the longest path the ANSI-era buffers of Windows take, its
+// terminating null included.
+constexpr uint32_t kMaxPath = 260;
+
 // INVALID_HANDLE_VALUE, the failure result of CreateFileW.
 inline Handle const kInvalidHandleValue = reinterpret_cast<Handle>(~uintptr_t{0});
 

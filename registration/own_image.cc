@@ -10,7 +10,6 @@ uint32_t g_ownImageError = platform::kErrorInvalidHandle;
 
 namespace {
 
-constexpr uint32_t kMaxPath = 260;
 // The longest path Windows knows, terminator included.
 constexpr uint32_t kLongestPath = 32768;
 
@@ -52,7 +51,7 @@ void Trace(const char* tag, const char* what, uint32_t code) {
 }  // namespace
 
 std::wstring LongPathForm(const std::wstring& path) {
-  if (path.size() < kMaxPath || path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  if (path.size() < platform::kMaxPath || path.compare(0, 4, L"\\\\?\\") == 0) return path;
   if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
   return L"\\\\?\\" + path;
 }

@@ -12,30 +12,8 @@ namespace {
 
 constexpr uint32_t kEstimatedSizeKb = 50000;
 
-// REG_SZ data: the text as UTF-16LE with its terminating zero, whatever the
-// width of wchar_t on the building machine.
-std::string Utf16Bytes(const std::wstring& text) {
-  std::string bytes;
-  auto put = [&bytes](uint32_t unit) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>((unit >> 8) & 0xFF);
-  };
-  for (wchar_t c : text) {
-    uint32_t code = static_cast<uint32_t>(c);
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      put(0xD800 + (code >> 10));
-      put(0xDC00 + (code & 0x3FF));
-    } else {
-      put(code);
-    }
-  }
-  put(0);
-  return bytes;
-}
-
 void SetString(platform::RegKey key, const wchar_t* name, const std::wstring& text) {
-  std::string bytes = Utf16Bytes(text);
+  std::string bytes = platform::RegSzData(text);
   platform::RegSetValueExW(key, name, platform::kRegSz, bytes.data(),
                            static_cast<uint32_t>(bytes.size()));
 }

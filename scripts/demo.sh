@@ -10,7 +10,8 @@
 #   scripts/demo.sh --show     on your own X display ($DISPLAY), still
 #                              clicked by xdotool, for you to watch
 #
-# Builds what is missing, saves a screenshot of every state in build/demo/,
+# Installs what is missing (scripts/install-deps.sh, the test command's
+# installer), builds what is missing, saves a screenshot of every state in build/demo/,
 # prints the debug trace of each run and a report of what was installed and
 # what was removed. Needs root (namespaces). Everything it starts it stops.
 set -euo pipefail
@@ -21,13 +22,16 @@ if [ "${1-}" != --inside ]; then
   world_options=()
   if [ "${1-}" = --show ]; then world_options+=(--display); fi
   started=$SECONDS
+  "$repo/scripts/install-deps.sh"
   "$repo/scripts/build-windows.sh" TessalineSetup trace_collector e2e_world e2e_tools >/dev/null
   rm -rf "$repo/build/demo"
   mkdir -p "$repo/build/demo"
   status=0
   "$repo/scripts/e2e/world.sh" --no-build "${world_options[@]}" -- \
     bash "$repo/scripts/demo.sh" --inside || status=$?
-  echo "demo: $( [ $status -eq 0 ] && echo done || echo "FAILED ($status)" ) in $((SECONDS - started)) s; screenshots in build/demo/"
+  outcome="FAILED ($status)"
+  if [ "$status" -eq 0 ]; then outcome="done"; fi
+  echo "demo: $outcome in $((SECONDS - started)) s; screenshots in build/demo/"
   exit "$status"
 fi
 
@@ -45,19 +49,19 @@ die() { echo "demo: $*" >&2; e2e_stop; exit 1; }
 # (Numbered from the files: it is also called from command substitutions.)
 shot() {
   local file
-  file="$(printf '%s/%02d-%s.png' "$out" "$(($(ls "$out" | wc -l) + 1))" "$1")"
+  file="$(printf '%s/%02d-%s.png' "$out" "$(($(find "$out" -mindepth 1 -maxdepth 1 | wc -l) + 1))" "$1")"
   e2e_shot "$file" && echo "  screenshot $(basename "$file")"
 }
 
-slug() { tr -c 'A-Za-z0-9\n' '-' <<<"$1" | sed -E 's/-+/-/g; s/^-|-$//g' | tr 'A-Z' 'a-z'; }
+slug() { tr -c 'A-Za-z0-9\n' '-' <<<"$1" | sed -E 's/-+/-/g; s/^-|-$//g' | tr '[:upper:]' '[:lower:]'; }
 
 # follow_until CAPTION...: screenshots each new status/detail pair the
 # window shows, until a box with one of the captions appears; prints the
 # caption found.
 follow_until() {
-  local seen lines caption i
+  local seen lines caption
   seen="$(cat "$TSL_WORLD/demo-seen" 2>/dev/null || echo 0)"
-  for i in $(seq 1 1200); do
+  for _ in $(seq 1 1200); do
     lines="$(e2e_labels | wc -l)"
     while [ "$seen" -lt "$lines" ]; do
       seen=$((seen + 1))
@@ -89,7 +93,7 @@ follow_until() {
 show_box() {
   e2e_box "$1" 10 || die "no \"$1\" box"
   echo "  box \"$1\" ($E2E_BOX_INFO):"
-  sed 's/^/  | /' <<<"$E2E_BOX_TEXT"
+  printf '%s\n' "$E2E_BOX_TEXT" | sed 's/^/  | /'
 }
 
 show_trace() {
@@ -146,7 +150,7 @@ echo "  shortcut $E2E_DESKTOP_LNK (lnkinfo):"
 lnkinfo "$E2E_DESKTOP_LNK" 2>/dev/null |
   grep -E 'Description|Working directory|Icon location|Local path|Relative path' | sed 's/^\s*/    /'
 echo "  task: schtasks /Create is run (see the trace); Wine's schtasks cannot create it and returns 1"
-echo "  runtime installers run (C:\\tsl-standin.log):"
+printf '  runtime installers run (%s):\n' 'C:\tsl-standin.log'
 sed 's/^/    /' "$(tsl_world_standin_log)"
 
 step "Update"
@@ -166,8 +170,9 @@ uninstall_string="$(e2e_reg "$E2E_UNINSTALL_KEY" UninstallString | sed 's/^REG_S
 echo "  UninstallString: $uninstall_string"
 program="$(sed -E 's/^"([^"]*)".*/\1/' <<<"$uninstall_string")"
 arguments="$(sed -E 's/^"[^"]*" *//' <<<"$uninstall_string")"
-# shellcheck disable=SC2086
 rm -f "$TSL_WORLD/demo-seen"
+# The arguments split into words as the command line's own.
+# shellcheck disable=SC2086
 e2e_start uninstall "$program" $arguments
 e2e_box "Confirm Uninstall" 30 || die "no confirmation"
 show_box "Confirm Uninstall"
@@ -196,4 +201,4 @@ echo "  the stand-in engine's deletions:"
 grep -E 'DeleteById0|DeleteByKey0|TransactionCommit0' "$(tsl_world_fwp_dir)/tsl-fwp-calls.log" 2>/dev/null |
   sed 's/^/    /'
 echo
-echo "demo: $(ls "$out" | wc -l) screenshots in build/demo/"
+echo "demo: $(find "$out" -mindepth 1 -maxdepth 1 | wc -l) screenshots in build/demo/"

@@ -11,27 +11,15 @@ repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 log="$(mktemp /tmp/tsl-e2e-smoke.XXXXXX.log)"
 trap 'rm -f "$log"' EXIT
 
+# shellcheck source=scripts/check-lib.sh
+. "$repo/scripts/check-lib.sh"
 # shellcheck source=scripts/e2e/run-lib.sh
 . "$repo/scripts/e2e/run-lib.sh"
 tsl_e2e_build "$log" e2e_world
 tsl_e2e_run "$log" bash "$repo/scripts/e2e/smoke.sh"
 
 # Nothing of the world may outlive it: not its temp folder, not a process.
-if [ -n "$world_dir" ] && [ ! -e "$world_dir" ]; then
-  echo "ok   the world's temp folder is gone"
-  passed=$((passed + 1))
-else
-  echo "FAIL the world's temp folder is gone: [$world_dir] is still there or unknown"
-  failed=$((failed + 1))
-fi
+check "the world's temp folder [$world_dir] is gone" test -n "$world_dir" -a ! -e "$world_dir"
 left="$(pgrep -af -- "${world_dir:-/nonexistent}" || true)"
-if [ -n "$world_dir" ] && [ -z "$left" ]; then
-  echo "ok   no process of the world is left"
-  passed=$((passed + 1))
-else
-  echo "FAIL no process of the world is left: $left"
-  failed=$((failed + 1))
-fi
-
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+expect "processes of the world left" "$left" ""
+summary

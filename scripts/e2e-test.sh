@@ -12,19 +12,15 @@ log="$(mktemp /tmp/tsl-e2e-test.XXXXXX.log)"
 trap 'rm -f "$log"' EXIT
 started=$SECONDS
 
+# shellcheck source=scripts/check-lib.sh
+. "$repo/scripts/check-lib.sh"
 # shellcheck source=scripts/e2e/run-lib.sh
 . "$repo/scripts/e2e/run-lib.sh"
 tsl_e2e_build "$log" TessalineSetup trace_collector e2e_world e2e_tools
 tsl_e2e_run "$log" bash "$repo/tests/e2e/suite.sh" "$@"
 
-if [ -n "$world_dir" ] && [ ! -e "$world_dir" ] && [ -z "$(pgrep -af -- "$world_dir")" ]; then
-  echo "ok   the world's temp folder and processes are gone"
-  passed=$((passed + 1))
-else
-  echo "FAIL the world's temp folder and processes are gone: [$world_dir] $(pgrep -af -- "${world_dir:-/nonexistent}")"
-  failed=$((failed + 1))
-fi
+check "the world's temp folder [$world_dir] is gone" test -n "$world_dir" -a ! -e "$world_dir"
+expect "processes of the world left" "$(pgrep -af -- "${world_dir:-/nonexistent}" || true)" ""
 
 echo "e2e: $((SECONDS - started)) s"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -9,6 +9,7 @@ packages=(
   wine wine64 xvfb openbox wmctrl xdotool imagemagick liblnk-utils nginx
   librsvg2-bin icoutils x11-utils
   osslsigncode softhsm2 libengine-pkcs11-openssl opensc
+  shellcheck python3-matplotlib
 )
 
 missing=()

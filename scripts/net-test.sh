@@ -61,7 +61,7 @@ if [ "${1-}" = "--inside" ]; then
   # the bundle trusts the main server, and the untrusted server fails on its
   # CA alone (its certificate is good for its name), so that is all the
   # UntrustedCertificate case can be failing on.
-  check() {
+  expect_curl() {
     local want="$1" what="$2"
     shift 2
     local got=0
@@ -71,10 +71,10 @@ if [ "${1-}" = "--inside" ]; then
       exit 1
     fi
   }
-  check ok "main server trusted" https://deploy.maretto.example/small
-  check ok "plain http on port 80" http://deploy.maretto.example/small
-  check fail "untrusted server refused" https://untrusted.maretto.example/small
-  check ok "untrusted server valid under its own CA" \
+  expect_curl ok "main server trusted" https://deploy.maretto.example/small
+  expect_curl ok "plain http on port 80" http://deploy.maretto.example/small
+  expect_curl fail "untrusted server refused" https://untrusted.maretto.example/small
+  expect_curl ok "untrusted server valid under its own CA" \
     --cacert "$tmp/stranger-ca.crt" https://untrusted.maretto.example/small
 
   prefix_start=$SECONDS

@@ -2,11 +2,13 @@
 # Runs every test layer: host unit tests and the fake's contract tests
 # (ASan+UBSan), a second build of the executable elsewhere compared byte for
 # byte, the same contract tests built for Windows under Wine, the
-# downloader against a real HTTPS host under Wine, the end-to-end suite, and
-# the signing of the executable with throwaway keys.
+# downloader against a real HTTPS host under Wine, the end-to-end suite, the
+# signing of the executable with throwaway keys, the Windows test kit under
+# Wine and a tiny benchmark run; before them, the scripts' shellcheck and the
+# check that every Windows constant is compared with <windows.h>.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 
 scripts/install-deps.sh || { echo "dependency install failed"; exit 1; }
@@ -70,6 +72,8 @@ if ! scripts/build-windows.sh >"$logs/build-windows.log" 2>&1; then
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+run_layer shellcheck scripts/shellcheck.sh
+run_layer constants scripts/check-constants.sh
 run_layer unit build/host/tests/unit_tests
 run_layer contract-fake build/host/tests/contract_tests
 run_layer reproducible scripts/repro-check.sh
@@ -83,6 +87,8 @@ run_layer window-wine scripts/wine-window.sh
 run_layer e2e-world scripts/e2e-smoke.sh
 run_layer e2e scripts/e2e-test.sh
 run_layer signing scripts/sign-test.sh
+run_layer windows-kit-wine scripts/windows-kit.sh --wine
+run_layer bench-tiny scripts/bench.sh --tiny
 
 echo
 echo "=== summary"

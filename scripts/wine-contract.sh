@@ -13,7 +13,7 @@ exe="$repo/build/windows/tests/contract_tests.exe"
 # The program must run on a bare Windows: no MinGW runtime DLLs
 # (libgcc_s_*, libstdc++-*, libwinpthread-*) beside it, only system DLLs.
 dlls="$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }')"
-echo "wine-contract: $(basename "$exe") imports:" $dlls
+echo "wine-contract: $(basename "$exe") imports:" "${dlls//$'\n'/ }"
 if grep -qi '^lib.*\.dll$' <<<"$dlls"; then
   echo "wine-contract: $(basename "$exe") needs MinGW runtime DLLs; link it statically" >&2
   exit 1

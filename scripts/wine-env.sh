@@ -60,8 +60,7 @@ tsl_wine_display_start() {
   # -displayfd lets Xvfb pick a free display number and tell us which.
   Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" >/dev/null 2>&1 &
   tsl_wine_display_pid=$!
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     if [ -s "$fdfile" ]; then break; fi
     if ! kill -0 "$tsl_wine_display_pid" 2>/dev/null; then break; fi
     sleep 0.1

@@ -13,20 +13,11 @@ set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$root/build/windows/tests/registration_wine_tests.exe
-export WINEPREFIX=${WINEPREFIX:-$root/build/wineprefix}
-# Wine keeps its server's folders under TMPDIR; they stay inside build/.
-export TMPDIR="$root/build/wine-tmp"
-mkdir -p "$TMPDIR"
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEDEBUG=-all
+[ -f "$exe" ] || { echo "missing $exe (build the Windows target first)"; exit 2; }
 # No display: nothing may wait for a click.
 unset DISPLAY
-
-[ -f "$exe" ] || { echo "missing $exe (build the Windows target first)"; exit 2; }
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" "${WINEPREFIX:-$root/build/wineprefix}" || exit 1
 
 work=$(mktemp -d)
 install_dir="$WINEPREFIX/drive_c/Program Files/Maretto"
@@ -38,19 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {  # check <description> <command...>
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    failed=$((failed + 1))
-  fi
-}
+# shellcheck source=scripts/check-lib.sh
+. "$root/scripts/check-lib.sh"
 
 # The OutputDebugStringA lines of a phase, unescaped back to one line each.
 trace_lines() {
@@ -82,7 +62,7 @@ WINEDEBUG=warn+debugstr,trace+process wine "$exe" --gtest_filter='Register.*' \
   >"$work/register.out" 2>"$work/register.err"
 rc=$?
 grep -E '^\[  (PASSED|FAILED) |Failure|got ' "$work/register.out"
-check "Register phase exits 0 (got $rc)" test "$rc" -eq 0
+check_gtest "Register phase" "$work/register.out" "$rc"
 trace_lines "$work/register.err" >"$work/register.trace"
 echo "trace of the register phase:"
 sed 's/^/    /' "$work/register.trace"
@@ -155,7 +135,7 @@ WINEDEBUG=warn+debugstr,trace+process wine "$exe" --gtest_filter='Remove.*' \
   >"$work/remove.out" 2>"$work/remove.err"
 rc=$?
 grep -E '^\[  (PASSED|FAILED) |Failure|got ' "$work/remove.out"
-check "Remove phase exits 0 (got $rc)" test "$rc" -eq 0
+check_gtest "Remove phase" "$work/remove.out" "$rc"
 trace_lines "$work/remove.err" >"$work/remove.trace"
 echo "trace of the remove phase:"
 sed 's/^/    /' "$work/remove.trace"
@@ -174,5 +154,4 @@ check "task deletion started schtasks.exe (no \"may not exist\" line)" \
 check "no other trace lines in the remove phase" \
   test "$(wc -l <"$work/remove.trace")" -eq 1
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -9,10 +9,10 @@
 # links the user's Desktop to $HOME/Desktop, or to $HOME itself when that does
 # not exist, and the shortcut must not land outside the build folder. The
 # prefix's Desktop link is then replaced by a real folder inside the prefix.
-# Prints gtest's counts and one line for the lnkinfo checks; exits non-zero
-# on any failure.
+# Every check prints a line; the last reads "N passed, N failed" (gtest's
+# tests included); exits non-zero on any failure.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$(pwd)
 build="${1:-build/windows}"
 exe="$root/$build/tests/shortcut_wine_tests.exe"
@@ -23,29 +23,12 @@ if [ ! -f "$exe" ]; then
   exit 1
 fi
 
-mkdir -p "$work/home" "$work/prefix"
+mkdir -p "$work/home"
 export HOME="$work/home"
-export WINEPREFIX="$work/prefix"
-# Wine keeps its server's folders under TMPDIR; they stay inside build/.
-export TMPDIR="$root/build/wine-tmp"
-mkdir -p "$TMPDIR"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY XDG_DESKTOP_DIR XDG_CONFIG_HOME
-
-stop_wine() { wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; }
-trap stop_wine EXIT
-
-# wineboot writes system.reg last, so it marks a finished prefix; the lock
-# keeps two runs from creating it at once.
-(
-  flock 9 || exit 1
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "wine-shortcut: creating Wine prefix $WINEPREFIX" >&2
-    wineboot -i >/dev/null 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ] || exit 1
-  fi
-) 9>"$work/.prefix.lock" || { echo "wine-shortcut: no Wine prefix" >&2; exit 1; }
+# shellcheck source=scripts/wine-env.sh
+. "$root/scripts/wine-env.sh" "$work/prefix" || exit 1
+trap tsl_wine_stop EXIT
 
 for desktop in "$WINEPREFIX"/drive_c/users/*/Desktop; do
   if [ -L "$desktop" ]; then
@@ -53,42 +36,26 @@ for desktop in "$WINEPREFIX"/drive_c/users/*/Desktop; do
   fi
 done
 
-failed=0
-passed=0
-failures=()
-
-# check NAME EXPECTED ACTUAL
-check() {
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-    echo "ok   $1: '$3'"
-  else
-    failed=$((failed + 1))
-    failures+=("$1")
-    echo "FAIL $1: expected '$2', got '$3'"
-  fi
-}
+# shellcheck source=scripts/check-lib.sh
+. "$root/scripts/check-lib.sh"
 
 create_log="$work/create.log"
 wine "$exe" --gtest_filter=ShortcutWineTest.CreateMakesTheShortcutOnTheDesktop \
   >"$create_log" 2>&1
 create_rc=$?
 cat "$create_log"
-if [ "$create_rc" -ne 0 ]; then
-  failed=$((failed + 1))
-  failures+=("shortcut_wine_tests.exe, create test (exit $create_rc)")
-fi
+check_gtest "shortcut_wine_tests.exe, create test" "$create_log" "$create_rc"
 
 windows_path=$(sed -n 's/^shortcut: \(.*\)\r*$/\1/p' "$create_log" | tr -d '\r')
 lnk=""
 if [ -n "$windows_path" ]; then
   lnk=$(winepath -u "$windows_path" 2>/dev/null)
 fi
-check "shortcut path" 'C:\users\'"$(id -un)"'\Desktop\Tessaline.lnk' "$windows_path"
+expect "shortcut path" "$windows_path" "C:\\users\\$(id -un)\\Desktop\\Tessaline.lnk"
 real=$(realpath -m "$lnk" 2>/dev/null)
 case "$real" in
-  "$WINEPREFIX"/drive_c/*) check "shortcut inside the prefix" yes yes ;;
-  *) check "shortcut inside the prefix" "$WINEPREFIX/drive_c/..." "$real" ;;
+  "$WINEPREFIX"/drive_c/*) pass "shortcut inside the prefix: $real" ;;
+  *) fail "shortcut inside the prefix" "it is at [$real]" ;;
 esac
 
 info=""
@@ -99,28 +66,22 @@ fi
 # field NAME: the value lnkinfo prints for NAME in its link information.
 field() { echo "$info" | sed -n "s/^[[:space:]]*$1[[:space:]]*: //p" | head -1; }
 app='C:\Program Files\Maretto\TSL\Velquist.exe'
-check "lnkinfo Local path" "$app" "$(field 'Local path')"
-check "lnkinfo Working directory" 'C:\Program Files\Maretto\TSL' "$(field 'Working directory')"
-check "lnkinfo Icon location" "$app" "$(field 'Icon location')"
-check "lnkinfo Icon index" 0 "$(field 'Icon index')"
-check "lnkinfo Description" Tessaline "$(field 'Description')"
-check "lnkinfo Command line arguments" "" "$(field 'Command line arguments')"
-check "lnkinfo Relative path" "" "$(field 'Relative path')"
-check "lnkinfo Hot Key value" 0 "$(field 'Hot Key value')"
+expect "lnkinfo Local path" "$(field 'Local path')" "$app"
+expect "lnkinfo Working directory" "$(field 'Working directory')" 'C:\Program Files\Maretto\TSL'
+expect "lnkinfo Icon location" "$(field 'Icon location')" "$app"
+expect "lnkinfo Icon index" "$(field 'Icon index')" 0
+expect "lnkinfo Description" "$(field 'Description')" Tessaline
+expect "lnkinfo Command line arguments" "$(field 'Command line arguments')" ""
+expect "lnkinfo Relative path" "$(field 'Relative path')" ""
+expect "lnkinfo Hot Key value" "$(field 'Hot Key value')" 0
 
-wine "$exe" --gtest_filter='ShortcutWineTest.*-ShortcutWineTest.CreateMakesTheShortcutOnTheDesktop' 2>&1
+rest_log="$work/rest.log"
+wine "$exe" --gtest_filter='ShortcutWineTest.*-ShortcutWineTest.CreateMakesTheShortcutOnTheDesktop' \
+  >"$rest_log" 2>&1
 rest_rc=$?
-if [ "$rest_rc" -ne 0 ]; then
-  failed=$((failed + 1))
-  failures+=("shortcut_wine_tests.exe, remaining tests (exit $rest_rc)")
-fi
-check "shortcut gone after the remove tests" no "$([ -n "$lnk" ] && [ -e "$lnk" ] && echo yes || echo no)"
-check "no .lnk written to HOME" "" "$(find "$HOME" -name '*.lnk' | head -1)"
+cat "$rest_log"
+check_gtest "shortcut_wine_tests.exe, remaining tests" "$rest_log" "$rest_rc"
+expect "shortcut gone after the remove tests" "$([ -n "$lnk" ] && [ -e "$lnk" ] && echo yes || echo no)" no
+expect "no .lnk written to HOME" "$(find "$HOME" -name '*.lnk' | head -1)" ""
 
-echo "[  PASSED  ] $passed lnkinfo and file checks."
-if [ "$failed" -ne 0 ]; then
-  echo "[  FAILED  ] $failed tests, listed below:"
-  printf '[  FAILED  ] %s\n' "${failures[@]}"
-  exit 1
-fi
-exit 0
+summary

@@ -73,40 +73,37 @@ ln -s ../outside "$run_dir/links/tree/link"
 # Z: is Wine's view of the Unix root.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-status=0
-wine "$build/tests/trace_collector.exe" "$run_win\\trace.log" \
+# shellcheck source=scripts/check-lib.sh
+. scripts/check-lib.sh
+logs="$work/logs"
+rm -rf "$logs"
+mkdir -p "$logs"
+
+# run_gtest NAME COMMAND...: runs a GoogleTest program, shows its output and
+# counts its tests.
+run_gtest() {
+  local name="$1" rc=0
+  shift
+  "$@" >"$logs/$name.log" 2>&1 || rc=$?
+  cat "$logs/$name.log"
+  check_gtest "$name" "$logs/$name.log" "$rc"
+}
+
+run_gtest uninstall_wine_tests wine "$build/tests/trace_collector.exe" "$run_win\\trace.log" \
   "$(windows_path "$build/tests/uninstall_wine_tests.exe")" \
   "--trace-file=$run_win\\trace.log" "--link-fixture=$run_win\\links" \
-  '--gtest_filter=-UninstallFromInstallFolder*' || status=1
+  '--gtest_filter=-UninstallFromInstallFolder*'
 echo "--- debug output caught by trace_collector:"
 cat "$run_dir/trace.log" 2>/dev/null || true
 echo "---"
-if [ ! -e "$run_dir/links/outside/keep.txt" ]; then
-  echo "FAILED: the walk went through the link into outside/" >&2
-  status=1
-fi
+check "the walk did not go through the link into outside/" test -e "$run_dir/links/outside/keep.txt"
 
 # ---- The whole uninstall, started from the install folder ----
-# The checks below are counted in gtest's words, for scripts/test.sh.
-passed=0
-failures=()
-check() {  # check WHAT COMMAND...
-  local what=$1
-  shift
-  if "$@"; then
-    echo "ok: $what"
-    passed=$((passed + 1))
-  else
-    echo "FAILED: $what" >&2
-    failures+=("$what")
-  fi
-}
-
 from_install_folder() {  # from_install_folder TEST
   mkdir -p "$install_dir"
   cp "$build/tests/uninstall_wine_tests.exe" "$install_dir/updater.exe"
-  wine "$build/tests/trace_collector.exe" "$run_win\\$1.log" "$install_exe" \
-    "--trace-file=$run_win\\$1.log" "--gtest_filter=UninstallFromInstallFolderTest.$1" || status=1
+  run_gtest "$1" wine "$build/tests/trace_collector.exe" "$run_win\\$1.log" "$install_exe" \
+    "--trace-file=$run_win\\$1.log" "--gtest_filter=UninstallFromInstallFolderTest.$1"
   echo "--- debug output of $1:"
   cat "$run_dir/$1.log" 2>/dev/null || true
   echo "---"
@@ -132,20 +129,15 @@ echo "$pending"
 # REG_MULTI_SZ: the NT path, then the empty target that means "delete".
 check "reg query lists its deletion at restart" grep -qF "\\??\\$parked\\0" <<<"$pending"
 
+not_listed() { ! grep -qF "$1" <<<"$2"; }
+
 # Windows carries the deletion out at the next boot (the session manager);
 # Wine at the next start of the prefix, in wineboot.
 tsl_wine_stop || true
 wine cmd /c exit >/dev/null 2>&1
 pending=$(wine reg query "$session_manager" /v PendingFileRenameOperations 2>&1 || true)
 check "after a restart the deletion is no longer pending" \
-  bash -c '! grep -qF "$1" <<<"$2"' _ "$parked" "$pending"
+  not_listed "$parked" "$pending"
 check "after a restart the moved program is gone" test -n "$parked_unix" -a ! -e "$parked_unix"
-echo "[  PASSED  ] $passed reg query and file checks."
-if [ "${#failures[@]}" -ne 0 ]; then
-  echo "[  FAILED  ] ${#failures[@]} tests, listed below:"
-  printf '[  FAILED  ] %s\n' "${failures[@]}"
-  status=1
-fi
-
-wine "$build/tests/contract_tests.exe" --gtest_filter='TreeContract*' || status=1
-exit $status
+run_gtest tree-contract wine "$build/tests/contract_tests.exe" --gtest_filter='TreeContract*'
+summary

@@ -8,9 +8,9 @@
 # display too.
 #
 # Usage: scripts/wine-window.sh [windows build folder]
-# Every check prints what it got; the last lines are a gtest-style summary
-# ("[  PASSED  ] N tests.") that scripts/test.sh counts. Exits non-zero when
-# any check failed. Uses a Wine prefix and HOME of its own under the build
+# Every check prints what it got; the last line reads "N passed, N failed"
+# (the window contract's tests included). Exits non-zero when any check
+# failed. Uses a Wine prefix and HOME of its own under the build
 # folder, and stops everything it started.
 set -uo pipefail
 
@@ -25,40 +25,15 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ninja --quiet -C "$build" -j2 TessalineSetup window_probe ui_contract_tests || exit 1
 
-passed=0
-failed=0
-failures=()
-
-# check NAME EXPECTED GOT
-check() {
-  echo "[ RUN      ] $1"
-  echo "  expected: $2"
-  echo "  got:      $3"
-  if [ "$2" == "$3" ]; then
-    echo "[       OK ] $1"
-    passed=$((passed + 1))
-  else
-    echo "[  FAILED  ] $1"
-    failed=$((failed + 1))
-    failures+=("$1")
-  fi
-}
-
-summary() {
-  echo "[==========] $((passed + failed)) checks ran."
-  echo "[  PASSED  ] $passed tests."
-  if [ "$failed" -gt 0 ]; then
-    echo "[  FAILED  ] $failed tests, listed below:"
-    printf '[  FAILED  ] %s\n' "${failures[@]}"
-  fi
-}
+# shellcheck source=scripts/check-lib.sh
+. "$root/scripts/check-lib.sh"
 
 # ---- The executable as a file ----
 size=$(stat -c %s "$exe")
 echo "TessalineSetup.exe: $size bytes"
 headers=$(x86_64-w64-mingw32-objdump -p "$exe")
-check "GUI subsystem" "Windows GUI" "$(grep -oE 'Windows GUI|Windows CUI' <<<"$headers" | head -1)"
-check "stripped" "no symbols" "$(x86_64-w64-mingw32-objdump -t "$exe" 2>&1 | grep -o 'no symbols' | head -1)"
+expect "GUI subsystem" "$(grep -oE 'Windows GUI|Windows CUI' <<<"$headers" | head -1)" "Windows GUI"
+expect "stripped" "$(x86_64-w64-mingw32-objdump -t "$exe" 2>&1 | grep -o 'no symbols' | head -1)" "no symbols"
 # Windows takes these from System32 whatever lies beside the executable
 # (KnownDLLs); comctl32 is bound through the manifest. Anything else has to
 # be loaded at run time from System32.
@@ -72,8 +47,8 @@ for dll in $imports; do
     *) others+="$dll " ;;
   esac
 done
-check "imports only KnownDLLs and comctl32" "" "$others"
-check "imports user32 and kernel32" "2" "$(grep -cwE 'user32.dll|kernel32.dll' <<<"${imports// /$'\n'}")"
+expect "imports only KnownDLLs and comctl32" "$others" ""
+expect "imports user32 and kernel32" "$(grep -cwE 'user32.dll|kernel32.dll' <<<"${imports// /$'\n'}")" "2"
 
 # ---- Wine: prefix, display, window manager ----
 # Wine links the prefix's Desktop folder to $HOME/Desktop, so HOME comes
@@ -122,9 +97,8 @@ set_dpi() {
 
 # Waits up to $2 seconds for the started setup to end; sets setup_rc.
 wait_setup() {
-  local i
   setup_rc="still running"
-  for i in $(seq $(($2 * 10))); do
+  for _ in $(seq $(($2 * 10))); do
     if ! kill -0 "$setup_pid" 2>/dev/null; then
       wait "$setup_pid"
       setup_rc=$?
@@ -144,8 +118,8 @@ pixel() {
 # pixel_becomes X Y COLOUR: polls for up to 5 s (a repaint after a pointer
 # move); prints the last colour seen.
 pixel_becomes() {
-  local got i
-  for i in $(seq 25); do
+  local got
+  for _ in $(seq 25); do
     got=$(pixel "$1" "$2")
     [ "$got" == "$3" ] && break
     sleep 0.2
@@ -159,13 +133,11 @@ echo "  (Wine treats the Unix user as an administrator, so the setup never relau
 
 echo "=== the window contract against Wine's user32"
 set_dpi 96
-contract=$(wine "$build/tests/ui_contract_tests.exe" 2>&1 | tr -d '\r')
-contract_rc=$?
-echo "$contract"
-# Its own summary lines count; a run that ended without one counts here.
-if ! grep -q '^\[  PASSED  \] [0-9]' <<<"$contract"; then
-  check "window contract program ran to its summary" "yes" "no"
-fi
+contract_log="$build/wine-window-contract.log"
+wine "$build/tests/ui_contract_tests.exe" 2>&1 | tr -d '\r' >"$contract_log"
+contract_rc=${PIPESTATUS[0]}
+cat "$contract_log"
+check_gtest "window contract (ui_contract_tests.exe)" "$contract_log" "$contract_rc"
 
 for dpi in 96 144; do
   echo "=== $dpi DPI"
@@ -177,18 +149,18 @@ for dpi in 96 144; do
   wine "$exe" >/dev/null 2>&1 &
   setup_pid=$!
   report=$(probe window 30)
-  echo "$report" | sed 's/^/  probe: /'
-  check "$dpi: window found" "1" "$(value found)"
-  check "$dpi: class" "TSLInstallerClass" "$(value class)"
-  check "$dpi: title" "Tessaline Setup" "$(value title)"
-  check "$dpi: style WS_VISIBLE|WS_CAPTION|WS_SYSMENU|WS_MINIMIZEBOX" "0x14ca0000" "$(value style)"
+  printf '%s\n' "$report" | sed 's/^/  probe: /'
+  expect "$dpi: window found" "$(value found)" "1"
+  expect "$dpi: class" "$(value class)" "TSLInstallerClass"
+  expect "$dpi: title" "$(value title)" "Tessaline Setup"
+  expect "$dpi: style WS_VISIBLE|WS_CAPTION|WS_SYSMENU|WS_MINIMIZEBOX" "$(value style)" "0x14ca0000"
   want=$((520 * dpi / 96))x$((320 * dpi / 96))
-  check "$dpi: outer size" "$want" "$(value size)"
-  check "$dpi: window DPI" "$dpi" "$(value window_dpi)"
+  expect "$dpi: outer size" "$(value size)" "$want"
+  expect "$dpi: window DPI" "$(value window_dpi)" "$dpi"
   IFS=, read -r left top right bottom <<<"$(value window)"
   IFS=x read -r sw sh <<<"$(value screen)"
   left=${left:-0} top=${top:-0} right=${right:-0} bottom=${bottom:-0} sw=${sw:-0} sh=${sh:-0}
-  check "$dpi: centred on the primary screen" "$(( (sw - (right - left)) / 2 )),$(( (sh - (bottom - top)) / 2 ))" "$left,$top"
+  expect "$dpi: centred on the primary screen" "$left,$top" "$(( (sw - (right - left)) / 2 )),$(( (sh - (bottom - top)) / 2 ))"
 
   # Layout points in client coordinates, from the 96-DPI lengths scaled
   # with truncation, as the painting computes them.
@@ -204,25 +176,25 @@ for dpi in 96 144; do
   at() { echo "$((ox + $1)) $((oy + $2))"; }
   # shellcheck disable=SC2046
   {
-    check "$dpi: background" "srgb(30,30,30)" "$(pixel $(at $(S 10) $((H - $(S 10)))))"
-    check "$dpi: header band" "srgb(45,45,48)" "$(pixel $(at $((W - $(S 10))) $(S 10)))"
-    check "$dpi: accent line" "srgb(0,122,204)" "$(pixel $(at $((W / 2)) $((header - $(S 2)))))"
-    check "$dpi: progress track" "srgb(60,60,60)" "$(pixel $(at $((W / 2)) $((track + $(S 3)))))"
-    check "$dpi: Install button" "srgb(60,60,60)" "$(pixel $(at $((bx + $(S 6))) $((by + $(S 16)))))"
-    check "$dpi: empty right slot" "srgb(30,30,30)" "$(pixel $(at $((rx + $(S 6))) $((by + $(S 16)))))"
+    expect "$dpi: background" "$(pixel $(at $(S 10) $((H - $(S 10)))))" "srgb(30,30,30)"
+    expect "$dpi: header band" "$(pixel $(at $((W - $(S 10))) $(S 10)))" "srgb(45,45,48)"
+    expect "$dpi: accent line" "$(pixel $(at $((W / 2)) $((header - $(S 2)))))" "srgb(0,122,204)"
+    expect "$dpi: progress track" "$(pixel $(at $((W / 2)) $((track + $(S 3)))))" "srgb(60,60,60)"
+    expect "$dpi: Install button" "$(pixel $(at $((bx + $(S 6))) $((by + $(S 16)))))" "srgb(60,60,60)"
+    expect "$dpi: empty right slot" "$(pixel $(at $((rx + $(S 6))) $((by + $(S 16)))))" "srgb(30,30,30)"
     # The pointer onto the button's centre (never a click), then away.
     xdotool mousemove $(at $((bx + $(S 50))) $((by + $(S 16))))
-    check "$dpi: Install button under the pointer" "srgb(80,80,80)" \
-      "$(pixel_becomes $(at $((bx + $(S 6))) $((by + $(S 16)))) 'srgb(80,80,80)')"
+    expect "$dpi: Install button under the pointer" \
+      "$(pixel_becomes $(at $((bx + $(S 6))) $((by + $(S 16)))) 'srgb(80,80,80)')" "srgb(80,80,80)"
     xdotool mousemove 1 1
-    check "$dpi: Install button after the pointer left" "srgb(60,60,60)" \
-      "$(pixel_becomes $(at $((bx + $(S 6))) $((by + $(S 16)))) 'srgb(60,60,60)')"
+    expect "$dpi: Install button after the pointer left" \
+      "$(pixel_becomes $(at $((bx + $(S 6))) $((by + $(S 16)))) 'srgb(60,60,60)')" "srgb(60,60,60)"
   }
 
   # The window manager's close: WM_CLOSE with no operation running.
   wmctrl -c "Tessaline Setup"
   wait_setup "$setup_pid" 20
-  check "$dpi: closed, exit code" "0" "$setup_rc"
+  expect "$dpi: closed, exit code" "$setup_rc" "0"
   if [ -n "$setup_pid" ]; then
     kill "$setup_pid" 2>/dev/null
     wineserver -k >/dev/null 2>&1
@@ -235,13 +207,12 @@ set_dpi 96
 wine "$exe" /uninstall >/dev/null 2>&1 &
 setup_pid=$!
 report=$(probe box "Confirm Uninstall" 30)
-echo "$report" | sed 's/^/  probe: /'
-check "/uninstall: confirmation shown" "1" "$(value found)"
-check "/uninstall: question" \
-  "This will remove Tessaline and all associated data including:||• Application files|• Firewall rules|• Configuration data|• Scheduled tasks||Are you sure you want to uninstall?" \
-  "$(value text)"
-check "/uninstall: owned by the main window" "TSLInstallerClass" "$(value owner)"
-check "/uninstall: Yes and No" "1 1" "$(value yes) $(value no)"
+printf '%s\n' "$report" | sed 's/^/  probe: /'
+expect "/uninstall: confirmation shown" "$(value found)" "1"
+expect "/uninstall: question" "$(value text)" \
+  "This will remove Tessaline and all associated data including:||• Application files|• Firewall rules|• Configuration data|• Scheduled tasks||Are you sure you want to uninstall?"
+expect "/uninstall: owned by the main window" "$(value owner)" "TSLInstallerClass"
+expect "/uninstall: Yes and No" "$(value yes) $(value no)" "1 1"
 box=$(xdotool search --name "^Confirm Uninstall$" | head -1)
 if [ -n "$box" ]; then
   xdotool windowactivate --sync "$box" 2>/dev/null
@@ -249,7 +220,6 @@ if [ -n "$box" ]; then
 fi
 # A Yes would leave the program waiting in its completion or warning box.
 wait_setup "$setup_pid" 20
-check "/uninstall: No ends the program with exit code" "0" "$setup_rc"
+expect "/uninstall: No ends the program with exit code" "$setup_rc" "0"
 
 summary
-[ "$failed" -eq 0 ] && [ "$contract_rc" -eq 0 ]

@@ -19,7 +19,6 @@
 namespace {
 
 constexpr wchar_t kBullet[] = L"\u2022 ";
-constexpr uint32_t kMaxPath = 260;
 
 bool StopForCancel() {
   if (!CancelRequested()) return false;
@@ -62,9 +61,9 @@ bool FolderRemovalReaches(const std::wstring& folder, const std::wstring& path) 
 // delete.
 void MoveRunningProgramOutOfProductFolders() {
   std::wstring self;
-  uint32_t length = platform::GetModuleFileNameW(kMaxPath, &self);
+  uint32_t length = platform::GetModuleFileNameW(platform::kMaxPath, &self);
   // A cut-off path names some other file, or none.
-  if (length == 0 || length >= kMaxPath) return;
+  if (length == 0 || length >= platform::kMaxPath) return;
   bool reached = false;
   for (const wchar_t* folder : kProductFolders) {
     reached = reached || FolderRemovalReaches(folder, self);

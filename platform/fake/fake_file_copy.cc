@@ -11,7 +11,6 @@ namespace {
 
 using namespace platform;
 
-constexpr size_t kMaxPath = 260;
 // GetTempFileNameW starts its search from a number of its own choosing.
 constexpr uint32_t kFirstUnique = 0x5A3C;
 
@@ -46,7 +45,7 @@ uint32_t GetTempFileNameW(const std::wstring& pathName, const std::wstring& pref
     fake::g_failNextTempName = 0;
     return 0;
   }
-  if (pathName.size() > fake::kMaxPath - 14) {
+  if (pathName.size() > kMaxPath - 14) {
     SetLastError(kErrorBufferOverflow);
     return 0;
   }

@@ -160,25 +160,7 @@ void DenyRegistryWrites(RegKey root, const std::wstring& keyPath) {
 
 int OpenRegistryKeyCount() { return static_cast<int>(g_openKeys.size()); }
 
-std::string RegSz(const std::wstring& text) {
-  std::string out;
-  auto put = [&out](uint32_t unit) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>((unit >> 8) & 0xFF);
-  };
-  for (wchar_t c : text) {
-    uint32_t code = static_cast<uint32_t>(c);
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      put(0xD800 + (code >> 10));
-      put(0xDC00 + (code & 0x3FF));
-    } else {
-      put(code);
-    }
-  }
-  put(0);
-  return out;
-}
+std::string RegSz(const std::wstring& text) { return platform::RegSzData(text); }
 
 std::string RegDword(uint32_t value) {
   std::string out(4, '\0');

@@ -11,24 +11,8 @@ set -uo pipefail
 # shellcheck source=scripts/e2e/world-lib.sh
 . "$TSL_WORLD_LIB"
 
-passed=0
-failed=0
-pass() {
-  passed=$((passed + 1))
-  echo "ok   $1"
-}
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1: $2"
-}
-# expect NAME GOT WANT
-expect() {
-  if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "got [$2], want [$3]"; fi
-}
-# expect_match NAME TEXT PATTERN (grep -E)
-expect_match() {
-  if grep -qE -- "$3" <<<"$2"; then pass "$1"; else fail "$1" "[$2] does not match [$3]"; fi
-}
+# shellcheck source=scripts/check-lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../check-lib.sh"
 
 sha() { sha256sum "$1" | cut -d' ' -f1; }
 
@@ -375,8 +359,7 @@ rm -f "$fwp_dir/tsl-fwp-faults.txt"
 
 tsl_world_fwp_remove
 expect "removed: Wine's own DLL again" "$(wine_out "$seed" probe)" "FwpmEngineOpen0 -> 1764"
-expect "removed: no store left" "$(ls "$fwp_dir"/tsl-fwp-* 2>/dev/null | wc -l)" 0
+expect "removed: no store left" "$(find "$fwp_dir" -maxdepth 1 -name 'tsl-fwp-*' | wc -l)" 0
 
 echo
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

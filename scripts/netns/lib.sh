@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# tsl_netns_dir is the caller's (see below).
+# shellcheck disable=SC2154
 # Shared by the scripts that run our programs against real HTTPS hosts on
 # loopback inside private network, mount and pid namespaces
 # (scripts/net-test.sh, scripts/e2e/world.sh).

@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# The E2E_ variables are set here for the scripts that source this file.
+# shellcheck disable=SC2034
 # Driving TessalineSetup.exe inside the end-to-end world (scripts/e2e/world.sh)
 # the way a person does: start it, click its painted buttons, read and
 # answer its message boxes, and look at what it left, with tools nobody
@@ -18,7 +20,9 @@
 #   e2e_labels                   the run's status|detail lines as seen
 #   e2e_shot FILE                a screenshot of the whole display
 #   e2e_stop                     ends the run (by pid) if it is still there
+#   e2e_runtimes all|no-vc|no-webview2   registers the runtimes (or not)
 
+# shellcheck source=scripts/e2e/world-lib.sh
 . "$TSL_WORLD_LIB"
 
 e2e_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -126,8 +130,7 @@ e2e_answer() {
   sleep 0.2
   xdotool key --clearmodifiers "$key"
   # The box must go away, or the key did not reach it.
-  local i
-  for i in $(seq 1 50); do
+  for _ in $(seq 1 50); do
     [ -n "$(e2e_box_windows "$caption")" ] || return 0
     sleep 0.1
   done
@@ -202,4 +205,21 @@ e2e_reg() {
   else
     echo absent
   fi
+}
+
+# e2e_runtimes all|no-vc|no-webview2: both runtimes as their installers
+# register them (32-bit view), or one of them missing; one regedit run.
+e2e_runtimes() {
+  local want="$1" client='Microsoft\EdgeUpdate\Clients\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}'
+  tsl_world_clear_runtimes
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n'
+    if [ "$want" != no-vc ]; then
+      printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64]\r\n"Installed"=dword:00000001\r\n'
+    fi
+    if [ "$want" != no-webview2 ]; then
+      printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\%s]\r\n"pv"="120.0.2210.91"\r\n' "$client"
+    fi
+  } >"$TSL_WORLD/runtimes.reg"
+  wine regedit /s "$(tsl_world_winpath "$TSL_WORLD/runtimes.reg")" >/dev/null 2>&1
 }

@@ -17,12 +17,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=tests/e2e/lib.sh
 . "$here/lib.sh"
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1: $2"; }
-expect() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "got [$2], want [$3]"; fi; }
-expect_match() { if grep -qE -- "$3" <<<"$2"; then pass "$1"; else fail "$1" "[$2] does not match [$3]"; fi; }
+# shellcheck source=scripts/check-lib.sh
+. "$here/../../scripts/check-lib.sh"
 sha() { sha256sum "$1" 2>/dev/null | cut -d' ' -f1; }
 
 artifacts="$TSL_WORLD/artifacts"
@@ -32,7 +28,6 @@ e2e_init
 
 deploy=deploy.maretto.example
 velquist_path=/executable/Velquist.exe
-loader_path=/executable/WebView2Loader.dll
 programdata="$WINEPREFIX/drive_c/ProgramData"
 program_files="$WINEPREFIX/drive_c/Program Files"
 vc_url='https://aka.ms/vs/17/release/vc_redist.x64.exe'
@@ -44,22 +39,7 @@ schtasks_line='[Install] schtasks returned: 1'
 # ---------------------------------------------------------------------------
 # Starting states
 
-# Both runtimes as their installers register them (32-bit view), or with
-# one of them missing; one regedit run.
-runtimes() {
-  local want="$1" client='Microsoft\EdgeUpdate\Clients\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}'
-  tsl_world_clear_runtimes
-  {
-    printf 'Windows Registry Editor Version 5.00\r\n'
-    if [ "$want" != no-vc ]; then
-      printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64]\r\n"Installed"=dword:00000001\r\n'
-    fi
-    if [ "$want" != no-webview2 ]; then
-      printf '\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\%s]\r\n"pv"="120.0.2210.91"\r\n' "$client"
-    fi
-  } >"$TSL_WORLD/runtimes.reg"
-  wine regedit /s "$(tsl_world_winpath "$TSL_WORLD/runtimes.reg")" >/dev/null 2>&1
-}
+runtimes() { e2e_runtimes "$@"; }
 
 # Nothing of the product on the machine; the world's defaults served.
 clean_machine() {
@@ -163,7 +143,7 @@ trace_has() {
 
 no_product_files() {
   expect "$SCENARIO: nothing downloaded is left" \
-    "$(ls -A "$program_files/Maretto/TSL" 2>/dev/null | tr '\n' ' ')" ""
+    "$(find "$program_files/Maretto/TSL" -mindepth 1 -maxdepth 1 -printf '%f ' 2>/dev/null)" ""
 }
 
 # ---------------------------------------------------------------------------
@@ -201,10 +181,10 @@ scenario_clean_install() {
       "$(sha "$(tsl_world_served $deploy "/executable/$file")")"
   done
   expect "$SCENARIO: updater.exe is the setup" "$(sha "$E2E_INSTALL/updater.exe")" "$(sha "$E2E_SETUP")"
-  expect "$SCENARIO: nothing else in the install folder" "$(LC_ALL=C ls "$E2E_INSTALL" | tr '\n' ' ')" \
+  expect "$SCENARIO: nothing else in the install folder" "$(find "$E2E_INSTALL" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | tr '\n' ' ')" \
     "Velquist.exe WebView2Loader.dll updater.exe "
 
-  local today key="$E2E_UNINSTALL_KEY" row name want
+  local today key="$E2E_UNINSTALL_KEY" name want
   today="$(date +%Y%m%d)"
   while IFS='|' read -r name want; do
     expect "$SCENARIO: entry $name" "$(e2e_reg "$key" "$name" | sed -E 's/ +/ /g')" "$want"
@@ -305,7 +285,7 @@ scenario_runtimes() {
     expect_match "$SCENARIO: installer started hidden (SW_HIDE)" "$log" "^$role start .* show=0$"
     expect_match "$SCENARIO: installer ended on its own" "$log" "^$role end pid=[0-9]+ exit="
     # The private folder the installer ran from is gone.
-    image="$(sed -nE "s/^$role start .* image=C:\\\\(.*\\\\)TSL[0-9a-f]+\\.exe args=.*/\\1/p" <<<"$log" | tr '\\' '/')"
+    image="$(sed -nE "s/^$role start .* image=C:\\\\(.*\\\\)TSL[0-9a-f]+\\.exe args=.*/\\1/p" <<<"$log" | tr "\\\\" /)"
     expect "$SCENARIO: the installer's private temp folder is removed" \
       "$([ -n "$image" ] && [ ! -e "$WINEPREFIX/drive_c/$image" ] && echo removed || echo "present: $image")" removed
   done <<'EOF'
@@ -361,6 +341,8 @@ scenario_download_failures() {
     scenario "download: $how $target $mode"
     clean_machine
     runtimes both
+    # A fault's mode and its arguments are one field of the table.
+    # shellcheck disable=SC2086
     if [ "$how" = host ]; then tsl_world_host $deploy "$mode"; else tsl_world_fault $deploy "$target" $mode; fi
     run_setup "download-${mode//[^a-z0-9]/}-$(basename "$target")" || continue
     e2e_click install
@@ -399,8 +381,7 @@ scenario_cancel() {
   tsl_world_fault $deploy $velquist_path trickle 1024 0.25
   run_setup cancel || return
   e2e_click install
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     e2e_labels | grep -qF 'Downloading application files' && break
     sleep 0.1
   done
@@ -496,8 +477,8 @@ scenario_held_file() {
   rm -f "$E2E_DIR/release"
   wine "$E2E_TOOLS/hold_file.exe" 'C:\ProgramData\Orlenda\engine.dat' "$E2E_WDIR\\release" 120 \
     >"$E2E_DIR/hold.out" 2>&1 &
-  local holder=$! i
-  for i in $(seq 1 100); do grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && break; sleep 0.1; done
+  local holder=$!
+  for _ in $(seq 1 100); do grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && break; sleep 0.1; done
   run_setup held "C:\\Program Files\\Maretto\\TSL\\updater.exe" /uninstall /silent || return
   box "Uninstall Warning" "$(printf 'Uninstallation completed, but some items could not be removed:\n\n\xe2\x80\xa2 Could not fully remove: C:\\ProgramData\\Orlenda\n\nYou may need to manually delete remaining files or restart your computer and try again.')" &&
     answer "Uninstall Warning" Return
@@ -548,7 +529,7 @@ scenario_install_folder_link() {
   box "Installation Error" "$(printf 'Failed to create installation directory.\n\nError code: 1921\n\nPlease ensure you have administrator privileges and the disk has free space.')" &&
     answer "Installation Error" Return
   sleep 0.5
-  expect "$SCENARIO: nothing made through the link" "$(ls -A "$elsewhere" | tr '\n' ' ')" ""
+  expect "$SCENARIO: nothing made through the link" "$(find "$elsewhere" -mindepth 1 -maxdepth 1 -printf '%f ')" ""
   expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
   close_setup 0
   rm -f "$program_files/Maretto"
@@ -602,14 +583,13 @@ scenario_renamed_source() {
   tsl_world_fault $deploy $velquist_path trickle 1024 0.25
   run_setup renamed-source "$wfolder\\TessalineSetup.exe" || return
   e2e_click install
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     e2e_labels | grep -qF 'Downloading application files' && break
     sleep 0.1
   done
   # A program of the user's tries to rename the running setup away...
   e2e_wine cmd /c move "$wfolder\\TessalineSetup.exe" "$wfolder\\moved.exe" >/dev/null
-  expect "$SCENARIO: renaming the held setup is refused" "$(ls "$folder" | tr '\n' ' ')" "TessalineSetup.exe "
+  expect "$SCENARIO: renaming the held setup is refused" "$(find "$folder" -mindepth 1 -maxdepth 1 -printf '%f ')" "TessalineSetup.exe "
   # ...and where Windows' rules are bypassed (a rename from Linux), another
   # program takes its name: the copy is made from the held file all the same.
   mv "$folder/TessalineSetup.exe" "$folder/moved.exe"
@@ -627,5 +607,4 @@ all=(clean_install update runtimes signatures download_failures cancel uninstall
 for name in "${all[@]}"; do "scenario_$name"; done
 
 echo
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/tools/utf8.h"
+
 namespace {
 
 using WaitForDebugEventExFn = BOOL(WINAPI*)(LPDEBUG_EVENT, DWORD);
@@ -44,16 +46,6 @@ std::wstring Quote(const std::wstring& argument) {
   }
   out.append(backslashes * 2, L'\\');
   return out + L"\"";
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                      nullptr);
-  return out;
 }
 
 std::wstring FromAnsi(const std::string& text) {

@@ -35,6 +35,7 @@
 #include "uninstall/firewall_cleanup.h"
 #include "uninstall/remove_tree.h"
 #include "uninstall/uninstall_sequence.h"
+#include "tests/tools/utf8.h"
 
 namespace {
 
@@ -47,16 +48,6 @@ bool DetectWine() {
 }
 
 const bool kRunningUnderWine = DetectWine();
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(n, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
-                      nullptr);
-  return out;
-}
 
 // One debug string as the collector recorded it.
 struct Record {
@@ -511,6 +502,7 @@ std::wstring FolderLine(const std::wstring& folder) {
   return L"\u2022 Could not fully remove: " + folder + L"\n";
 }
 
+using ::Utf8;
 std::vector<std::string> Utf8(const std::vector<std::wstring>& texts) {
   std::vector<std::string> out;
   for (const auto& t : texts) out.push_back(Utf8(t));

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the Windows test kit in build/windows-kit/: the Win32-layer test
+# programs that touch nothing of a real installation (contract_tests,
+# ui_contract_tests, render_wine_tests), TessalineSetup.exe, run-tests.cmd
+# (ends with "N passed, N failed") and README.txt (how to run it on a
+# disposable Windows VM).
+#
+#   scripts/windows-kit.sh           build the kit
+#   scripts/windows-kit.sh --wine    build it, then run `wine cmd /c
+#                                    run-tests.cmd` in it, in a prefix of its
+#                                    own on a private Xvfb display with
+#                                    openbox; exits with the kit's status
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$repo/build/windows"
+kit="$repo/build/windows-kit"
+programs=(contract_tests ui_contract_tests render_wine_tests)
+
+"$repo/scripts/build-windows.sh" TessalineSetup "${programs[@]}" >/dev/null
+rm -rf "$kit"
+mkdir -p "$kit"
+for program in "${programs[@]}"; do
+  cp "$build/tests/$program.exe" "$kit/"
+done
+cp "$build/TessalineSetup.exe" "$kit/"
+# Windows' own line ends, for cmd's labels and for Notepad.
+sed 's/$/\r/' "$repo/scripts/kit/run-tests.cmd" >"$kit/run-tests.cmd"
+sed 's/$/\r/' "$repo/scripts/kit/README.txt" >"$kit/README.txt"
+echo "windows-kit: $kit ($(find "$kit" -type f | wc -l) files)"
+
+[ "${1-}" = --wine ] || exit 0
+
+# ---- The kit under Wine ----
+work="$repo/build/wine-kit"
+mkdir -p "$work/home"
+export HOME="$work/home"
+unset DISPLAY XDG_DESKTOP_DIR XDG_CONFIG_HOME
+# shellcheck source=scripts/wine-env.sh
+. "$repo/scripts/wine-env.sh" "$work/prefix"
+
+wm_pid=""
+cleanup() {
+  tsl_wine_stop
+  if [ -n "$wm_pid" ]; then
+    kill "$wm_pid" 2>/dev/null || true
+    wait "$wm_pid" 2>/dev/null || true
+  fi
+  tsl_wine_display_stop || true
+}
+trap cleanup EXIT
+tsl_wine_display_start || { echo "windows-kit: no X display" >&2; exit 1; }
+openbox --sm-disable >/dev/null 2>&1 &
+wm_pid=$!
+for _ in $(seq 1 100); do
+  wmctrl -m >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+cd "$kit"
+status=0
+wine cmd /c run-tests.cmd 2>/dev/null | tr -d '\r' || status=$?
+exit "$status"

@@ -6,6 +6,7 @@
 #include "app/render.h"
 #include "app/thread_procs.h"
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "platform/com.h"
 #include "platform/dialog.h"
 #include "platform/process.h"
@@ -44,8 +45,8 @@ void CentreOnPrimaryScreen(WindowHandle window) {
 }
 
 void StartCommandLineUninstall() {
-  if (!g_silentMode && MessageBoxW(g_mainWindow, kConfirmUninstallText, kConfirmUninstallCaption,
-                                   kMbYesNo | kMbIconWarning) != kIdYes) {
+  if (!g_silentMode && ShowMessageBox(g_mainWindow, kConfirmUninstallText, kConfirmUninstallCaption,
+                                      kMbYesNo | kMbIconWarning) != kIdYes) {
     PostMessageW(g_mainWindow, kWmClose, 0, 0);
     return;
   }
@@ -79,14 +80,18 @@ bool IsAdministrator() {
 }
 
 int32_t RelaunchElevated(const std::wstring& commandLine) {
-  std::wstring self;
-  GetModuleFileNameW(kMaxPath, &self);
-  Handle process = nullptr;
-  if (ShellExecuteExW(0, L"runas", self, commandLine, kSwShowNormal, &process)) {
-    return kExitSuccess;
+  // Nobody could answer the elevation prompt of an unattended run: it is
+  // not started, and the trace says why the run ended.
+  if (!g_unattended) {
+    std::wstring self;
+    GetModuleFileNameW(kMaxPath, &self);
+    Handle process = nullptr;
+    if (ShellExecuteExW(0, L"runas", self, commandLine, kSwShowNormal, &process)) {
+      return kExitSuccess;
+    }
   }
-  if (!g_silentMode) {
-    MessageBoxW(nullptr, kAdminRequiredText, kAdminRequiredCaption, kMbOk | kMbIconError);
+  if (!g_silentMode || g_unattended) {
+    ShowMessageBox(nullptr, kAdminRequiredText, kAdminRequiredCaption, kMbOk | kMbIconError);
   }
   return kExitElevationFailed;
 }
@@ -147,6 +152,7 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
   SetDefaultDllDirectories(kLoadLibrarySearchSystem32);
   g_instance = instance;
   if (!commandLine.empty()) DetectSwitches(commandLine);
+  g_unattended = IsUnattendedRun();
 
   SetProcessDpiAwarenessContext(kDpiAwarenessContextPerMonitorAwareV2);
   CoInitializeEx(kCoinitApartmentThreaded);
@@ -154,6 +160,11 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
 
   if (!IsAdministrator()) {
     int32_t code = RelaunchElevated(commandLine);
+    CoUninitialize();
+    return code;
+  }
+  if (g_unattended) {
+    int32_t code = RunUnattended();
     CoUninitialize();
     return code;
   }

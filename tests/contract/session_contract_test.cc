@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/security.h"
 #include "platform/session.h"
 #include "tests/contract/on_wine.h"
 
@@ -93,6 +94,19 @@ TEST_F(SessionContractTest, NullHandleIsNoUserObject) {
                                                    sizeof(flags), &needed));
   EXPECT_EQ(platform::kErrorInvalidHandle, platform::GetLastError())
       << "got " << platform::GetLastError();
+}
+
+// The tests run as a user: the token's user is not LocalSystem (S-1-5-18),
+// and the question is answered, not refused.
+TEST_F(SessionContractTest, UsersTokenIsNotLocalSystem) {
+  const uint32_t rids[8] = {platform::kSecurityLocalSystemRid};
+  platform::Sid sid = nullptr;
+  ASSERT_TRUE(platform::AllocateAndInitializeSid(platform::kSecurityNtAuthority, 1, rids, &sid));
+  bool member = true;
+  EXPECT_TRUE(platform::CheckTokenMembership(nullptr, sid, &member))
+      << "error " << platform::GetLastError();
+  EXPECT_FALSE(member);
+  EXPECT_EQ(nullptr, platform::FreeSid(sid));
 }
 
 // Run by the test below inside a window station of its own.

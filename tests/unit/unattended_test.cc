@@ -158,15 +158,6 @@ TEST_F(UnattendedTest, ABoxBecomesOneTraceLineAndTheAnswerOfNobody) {
   }
 }
 
-TEST_F(UnattendedTest, AttendedBoxesAreShownAsAsked) {
-  fake::AnswerMessageBoxes({platform::kIdYes});
-  EXPECT_EQ(platform::kIdYes, ShowMessageBox(nullptr, L"Text", L"Caption",
-                                             platform::kMbYesNo | platform::kMbIconWarning));
-  ASSERT_EQ(1u, fake::MessageBoxes().size());
-  EXPECT_EQ("Caption", fake::ToUtf8(fake::MessageBoxes()[0].caption));
-  EXPECT_TRUE(fake::TraceLines().empty());
-}
-
 // What an unattended start does, by command line and machine: never a
 // window, a box, a thread or the application; an exit code that says
 // whether the work was done.

@@ -385,6 +385,8 @@ void FailNextGetTempFileName(uint32_t code);
 // WSF_VISIBLE (a new machine: yes, WinSta0 on a display).
 void SetSessionId(uint32_t session);
 void SetWindowStationVisible(bool visible);
+// A MessageBoxW in session 0 or on an invisible station is never answered:
+// the fake stops the test program with a message instead.
 // The next ProcessIdToSessionId, or GetUserObjectInformationW, fails with
 // the code.
 void FailNextProcessIdToSessionId(uint32_t code);

@@ -30,6 +30,8 @@ ResetHook g_resetSession([] {
 
 }  // namespace
 
+bool SeenByAUser() { return g_session != 0 && g_stationVisible; }
+
 void SetSessionId(uint32_t session) { g_session = session; }
 
 void SetWindowStationVisible(bool visible) { g_stationVisible = visible; }

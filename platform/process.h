@@ -25,13 +25,15 @@ constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 constexpr uint32_t kStillActive = 259;
 
 // ShellExecuteExW with a SHELLEXECUTEINFOW of its own size, the mask, no
-// owner window, the verb, file and parameters, no directory and the show
+// owner window, the verb, file and parameters, the working folder of the
+// started program (empty: none given, it inherits the caller's) and the show
 // command. On success *process is the structure's hProcess: a process handle
 // when the mask holds SEE_MASK_NOCLOSEPROCESS and a process was started,
 // null otherwise. On failure *process is null and the last error is set
 // (2 missing file, 1155 no program for the file's type, 1223 cancelled).
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
-                     const std::wstring& parameters, int32_t show, Handle* process);
+                     const std::wstring& parameters, const std::wstring& directory,
+                     int32_t show, Handle* process);
 
 // ShellExecuteW(owner, verb, file, parameters, directory, show), an empty
 // parameters or directory passed as null: opens the file (starts the program

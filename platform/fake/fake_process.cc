@@ -9,6 +9,7 @@
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 #include "platform/time.h"
 
@@ -25,6 +26,7 @@ constexpr SystemTime kDefaultLocalTime = {2026, 3, 6, 7, 10, 0, 0, 0};
 struct Process {
   std::wstring program;
   std::wstring imageKey;
+  std::wstring directoryKey;  // its current folder
   uint64_t exitAt = 0;  // kNever while it runs without end
   uint32_t exitCode = 0;
   bool terminated = false;
@@ -124,6 +126,7 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
   Process process;
   process.program = start.program;
   process.imageKey = PathKey(start.program);
+  process.directoryKey = PathKey(start.directory.empty() ? CurrentDirectory() : start.directory);
   process.exitAt = script.neverExits ? kNever : g_clock + script.runsForMs;
   process.exitCode = script.exitCode;
   g_processes.push_back(process);
@@ -139,6 +142,14 @@ bool IsRunningImage(const std::wstring& key) {
   if (key == g_moduleImageKey) return true;
   for (const auto& process : g_processes) {
     if (process.imageKey == key && Running(process)) return true;
+  }
+  return false;
+}
+
+bool IsCurrentFolderInUse(const std::wstring& key) {
+  if (PathKey(CurrentDirectory()) == key) return true;
+  for (const auto& process : g_processes) {
+    if (process.directoryKey == key && Running(process)) return true;
   }
   return false;
 }
@@ -185,7 +196,8 @@ void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey) 
 namespace platform {
 
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
-                     const std::wstring& parameters, int32_t show, Handle* process) {
+                     const std::wstring& parameters, const std::wstring& directory,
+                     int32_t show, Handle* process) {
   *process = nullptr;
   fake::ProcessStart start;
   start.api = fake::StartApi::kShellExecuteExW;
@@ -193,6 +205,7 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
   start.mask = mask;
   start.verb = verb;
   start.parameters = parameters;
+  start.directory = directory;
   start.show = show;
   bool withHandle = false;
   size_t index = fake::Start(start, true, &withHandle);
@@ -215,6 +228,7 @@ bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
   start.creationFlags = creationFlags;
   start.startupFlags = startupFlags;
   start.showWindow = showWindow;
+  start.directory = fake::CurrentDirectory();
   bool withHandle = false;
   size_t index = fake::Start(start, false, &withHandle);
   if (index == SIZE_MAX) return false;
@@ -284,6 +298,8 @@ uint32_t GetModuleFileNameW(uint32_t size, std::wstring* fileName) {
   SetLastError(kErrorInsufficientBuffer);
   return size;
 }
+
+std::wstring GetMappedFileNameW() { return fake::NtPathOf(fake::g_moduleImageKey); }
 
 void GetLocalTime(SystemTime* time) { *time = fake::g_localTime; }
 

@@ -8,7 +8,8 @@
 namespace platform {
 
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
-                     const std::wstring& parameters, int32_t show, Handle* process) {
+                     const std::wstring& parameters, const std::wstring& directory,
+                     int32_t show, Handle* process) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = mask;
@@ -16,7 +17,7 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
   info.lpVerb = verb.c_str();
   info.lpFile = file.c_str();
   info.lpParameters = parameters.c_str();
-  info.lpDirectory = nullptr;
+  info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = show;
   BOOL ok = ::ShellExecuteExW(&info);
   *process = ok ? info.hProcess : nullptr;

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/window.h"
+#include "registration/own_image.h"
 #include "tests/unit/label_screen.h"
 
 namespace {
@@ -24,7 +25,7 @@ const std::wstring kApp = kFolder + L"\\Velquist.exe";
 const std::wstring kUpdater = kFolder + L"\\updater.exe";
 const std::wstring kShortcut = L"C:\\Users\\User\\Desktop\\Tessaline.lnk";
 const std::wstring kSetup = L"C:\\Users\\User\\Downloads\\TessalineSetup.exe";
-const std::wstring kCmd = L"C:\\Windows\\System32\\cmd.exe";
+const std::wstring kSchtasks = L"C:\\Windows\\System32\\schtasks.exe";
 const std::wstring kEntryKey =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline";
 const std::wstring kVcKey = L"SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
@@ -34,7 +35,7 @@ const std::wstring kLoaderUrl = L"https://deploy.maretto.example/executable/WebV
 const std::wstring kAppUrl = L"https://deploy.maretto.example/executable/Velquist.exe";
 const std::wstring kVcUrl = L"https://aka.ms/vs/17/release/vc_redist.x64.exe";
 const std::wstring kWebView2Url = L"https://go.microsoft.com/fwlink/p/?LinkId=2124703";
-const std::wstring kInstallerPattern = std::wstring(fake::kTempFolder) + L"TSL-*\\TSL*.exe";
+const std::wstring kInstallerPattern = L"C:\\Windows\\Temp\\TSL-*\\TSL*.exe";
 
 const std::string kLoaderBytes = "MZ loader dll, new";
 const std::string kAppBytes = "MZ Velquist, new";
@@ -125,7 +126,7 @@ class InstallSequenceTest : public ::testing::Test {
   }
 
   // A machine ready for a first install: the window with every paint
-  // recorded, the setup program, cmd.exe, both runtimes unless told
+  // recorded, the setup program, schtasks.exe, both runtimes unless told
   // otherwise, and all four downloads served.
   void Fresh(bool vcPresent = true, bool webView2Present = true) {
     fake::Reset();
@@ -152,7 +153,7 @@ class InstallSequenceTest : public ::testing::Test {
       loaderAtBox_.push_back(fake::Exists(kLoader));
     });
     fake::AddFile(kSetup, kSetupBytes);
-    fake::AddFile(kCmd, "MZ cmd");
+    fake::AddFile(kSchtasks, "MZ cmd");
     if (vcPresent) {
       fake::SetRegistryValue(kHkeyLocalMachine, kVcKey, L"Installed", platform::kRegDword,
                              fake::RegDword(1));
@@ -170,7 +171,10 @@ class InstallSequenceTest : public ::testing::Test {
   // RunInstall, with what must hold however it ends: the busy flag up at
   // every paint and in every box, down on return, and nothing left open.
   bool Run() {
+    // The entry holds the program's own file from the start of the run.
+    HoldOwnImage("[Install] ");
     bool result = RunInstall();
+    ReleaseOwnImage();
     EXPECT_FALSE(g_operationInProgress.load()) << "busy flag still up after the return";
     for (size_t i = 0; i < busy_.size(); ++i) {
       EXPECT_TRUE(busy_[i]) << "busy flag down at screen " << i << " " << screens_[i];
@@ -187,6 +191,8 @@ class InstallSequenceTest : public ::testing::Test {
     EXPECT_EQ(std::vector<std::wstring>{L"C:\\Users\\User\\AppData\\Local\\Temp"},
               fake::ListTree(fake::kTempFolder))
         << "left in the temp folder";
+    EXPECT_EQ(std::vector<std::wstring>{L"C:\\Windows\\Temp"}, fake::ListTree(L"C:\\Windows\\Temp"))
+        << "left in the system's temp folder";
     return result;
   }
 
@@ -199,7 +205,7 @@ class InstallSequenceTest : public ::testing::Test {
     if (fake::ShellLinkAt(kShortcut)) out.push_back("shortcut");
     if (fake::FileContent(kUpdater) == kSetupBytes) out.push_back("updater");
     for (const auto& start : fake::ProcessStarts()) {
-      if (start.program == kCmd && start.commandLine.find(L"/Create") != std::wstring::npos &&
+      if (start.program == kSchtasks && start.commandLine.find(L"/Create") != std::wstring::npos &&
           start.started) {
         out.push_back("task");
       }
@@ -233,13 +239,13 @@ class InstallSequenceTest : public ::testing::Test {
     });
   }
 
-  // While a started program runs: cmd.exe when `pattern` is kCmd, an
+  // While a started program runs: schtasks.exe when `pattern` is kSchtasks, an
   // installer otherwise.
   void CancelWhileRunning(const std::wstring& pattern) {
     fake::SetProcessScript(pattern, Exits(0, 500));
-    const bool command = pattern == kCmd;
+    const bool command = pattern == kSchtasks;
     fake::OnProcessStart([command](const fake::ProcessStart& start) {
-      if ((start.program == kCmd) == command) g_cancelRequested = true;
+      if ((start.program == kSchtasks) == command) g_cancelRequested = true;
     });
   }
 
@@ -527,7 +533,7 @@ TEST_F(InstallSequenceTest, CancelStopsAtTheNextCheck) {
       {"after the last check", true, true,
        [this] { CancelAtScreenWithDetail(L"Scheduling automatic updates"); }, true, kLastScreen,
        kEverything},
-      {"while the task command runs", true, true, [this] { CancelWhileRunning(kCmd); }, true,
+      {"while the task command runs", true, true, [this] { CancelWhileRunning(kSchtasks); }, true,
        kLastScreen, kEverything},
       {"while the entry is written", true, true,
        [this] { CancelAtScreenWithDetail(L"Registering application"); }, true, kLastScreen,
@@ -588,12 +594,12 @@ TEST_F(InstallSequenceTest, NonFatalFailuresAreTracedAndTheInstallCompletes) {
       {"shortcut cannot be saved",
        [] { fake::FailNextShellLink(fake::ShellLinkStep::kSave, platform::kEAccessDenied); },
        {noShortcut, registered}, noLink, 0},
-      {"schtasks exits 1", [] { fake::SetProcessScript(kCmd, Exits(1)); },
+      {"schtasks exits 1", [] { fake::SetProcessScript(kSchtasks, Exits(1)); },
        {"[Install] schtasks returned: 1\n", registered}, kEverything, 0},
-      {"cmd.exe cannot start", [cmdMissing] { fake::SetProcessScript(kCmd, cmdMissing); },
+      {"schtasks.exe cannot start", [cmdMissing] { fake::SetProcessScript(kSchtasks, cmdMissing); },
        {"[Install] Failed to create scheduled task process: 2\n", registered},
        {"folder", "loader", "app", "shortcut", "updater", "entry"}, 0},
-      {"task command still running after 10 s", [hangs] { fake::SetProcessScript(kCmd, hangs); },
+      {"task command still running after 10 s", [hangs] { fake::SetProcessScript(kSchtasks, hangs); },
        {"[Install] schtasks returned: 259\n", registered}, kEverything, 10000},
       {"entry key denied",
        [] {
@@ -622,7 +628,7 @@ TEST_F(InstallSequenceTest, RunningAsTheUpdaterCopyLeavesItAndCompletes) {
   EXPECT_TRUE(Run());
   EXPECT_EQ(kCleanRun, screens_);
   EXPECT_EQ(std::optional<std::string>("updater from last week"), fake::FileContent(kUpdater));
-  EXPECT_EQ((std::vector<std::string>{"[Install] Failed to copy updater: 32\n",
+  EXPECT_EQ((std::vector<std::string>{"[Install] Running as the updater copy: left as it is\n",
                                       "[Install] Registered in Add/Remove Programs\n"}),
             fake::TraceLines());
   EXPECT_EQ((std::vector<std::string>{"folder", "loader", "app", "shortcut", "task", "entry"}),

@@ -369,8 +369,9 @@ void FailNextAllocateSid(uint32_t code);
 void FailNextCheckTokenMembership(uint32_t code);
 // SIDs of AllocateAndInitializeSid not yet given to FreeSid.
 int LiveSidCount();
-// The SDDL text of the access list a folder was created with, or nullopt
-// for a folder made without one (or not there).
+// The SDDL text of the access list a folder was created with (or last set
+// through SetSecurityInfo, owner included), or nullopt for a folder made
+// without one (or not there).
 std::optional<std::wstring> FolderSecurity(const std::wstring& path);
 // Descriptors handed out by ConvertStringSecurityDescriptor... and not yet
 // given to LocalFree.
@@ -537,6 +538,29 @@ struct PendingMove {
   std::wstring to;
 };
 const std::vector<PendingMove>& PendingMoves();
+
+// ---- File system: working through handles ----
+// Adds a second name for an existing file (CreateHardLinkW): both names
+// show the same bytes and attributes, and each counts in NumberOfLinks.
+void AddHardLink(const std::wstring& link, const std::wstring& existing);
+// Whether SetFileInformationByHandle knows FileDispositionInfoEx (a new
+// machine: yes); without it the call fails with 87, as on older systems.
+void SetFileDispositionExSupported(bool supported);
+enum class FileCall {
+  kCreateFile,
+  kGetInformation,
+  kListDirectory,
+  kSetInformation,
+  // GetFileAttributesW, SetFileAttributesW, DeleteFileW, RemoveDirectoryW,
+  // FindFirstFileW (with its pattern).
+  kPathCall,
+};
+// Called at the start of each CreateFileW and path call (with its path) and
+// of each GetFileInformationByHandleEx or SetFileInformationByHandle (with
+// the path of what the handle is open on), before it acts: lets a test
+// change the tree between any two steps of a walk. Calls the hook makes
+// itself are not reported.
+void OnFileCall(std::function<void(FileCall, const std::wstring& path)> hook);
 
 // ---- Current folder, handles, owners ----
 // The folder the setup is started from: the current folder of a new machine

@@ -45,6 +45,10 @@ bool CreateDirectoryCore(const std::wstring& path);
 bool IsCurrentFolderInUse(const std::wstring& key);
 void NotifyCreateDirectory(const std::wstring& path);
 
+// fake_file.cc, for calls on file handles made elsewhere: the PathKey and
+// access of an open file handle; false when it is none.
+bool OpenFileOf(platform::Handle handle, std::wstring* key, uint32_t* access);
+
 // fake_window.cc, for the window manager: DestroyWindow's end of a window;
 // whether it has an invalid area; the test's OnPaint handler after a
 // WM_PAINT the message loop dispatched.

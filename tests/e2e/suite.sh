@@ -480,6 +480,48 @@ scenario_held_file() {
   rm -rf "$programdata/Orlenda"
 }
 
+scenario_firewall_rolled_back() {
+  scenario "uninstall whose firewall clean-up is rolled back"
+  clean_machine
+  runtimes both
+  install_ok fwp-fail-base
+  tsl_world_fwp_install
+  expect "$SCENARIO: seeded" "$(fwp_seed seed --product 2 --other 0)" "seeded product=2 other=0 foreign=0"
+  local faults
+  faults="$(tsl_world_fwp_dir)/tsl-fwp-faults.txt"
+  echo "fail FwpmTransactionCommit0 5" >"$faults"
+  run_setup fwp-fail "C:\\Program Files\\Maretto\\TSL\\updater.exe" /uninstall /silent || return
+  box "Uninstall Warning" "$(printf 'Uninstallation completed, but some items could not be removed:\n\n\xe2\x80\xa2 Could not remove all firewall rules\n\nYou may need to manually delete remaining files or restart your computer and try again.')" &&
+    answer "Uninstall Warning" Return
+  if e2e_wait_exit 60; then expect "$SCENARIO: exit code" "$E2E_EXIT" 1; else fail "$SCENARIO: exit" "still running"; e2e_stop; fi
+  rm -f "$faults"
+  expect "$SCENARIO: filters left" "$(fwp_seed dump | tail -1)" "filters total=2 product=2 other=0"
+  trace_has "[the commit]" '[NWX Cleanup] FwpmTransactionCommit failed: 5'
+  nothing_left
+}
+
+# Wine 8 makes no junctions; a Unix symbolic link is its folder link, which
+# it reports with FILE_ATTRIBUTE_REPARSE_POINT as Windows does a junction.
+scenario_install_folder_link() {
+  scenario "install with a link in place of C:\\Program Files\\Maretto"
+  clean_machine
+  runtimes both
+  local elsewhere="$WINEPREFIX/drive_c/tsl-elsewhere"
+  rm -rf "$elsewhere"
+  mkdir -p "$elsewhere"
+  ln -s "$elsewhere" "$program_files/Maretto"
+  run_setup folder-link || return
+  e2e_click install
+  box "Installation Error" "$(printf 'Failed to create installation directory.\n\nError code: 1921\n\nPlease ensure you have administrator privileges and the disk has free space.')" &&
+    answer "Installation Error" Return
+  sleep 0.5
+  expect "$SCENARIO: nothing made through the link" "$(ls -A "$elsewhere" | tr '\n' ' ')" ""
+  expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
+  close_setup 0
+  rm -f "$program_files/Maretto"
+  rm -rf "$elsewhere"
+}
+
 scenario_start_folder() {
   scenario "a schtasks.bat in the folder the setup is started from"
   clean_machine
@@ -611,7 +653,8 @@ scenario_unattended_uninstall() {
 }
 
 all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file
-  start_folder renamed_source unattended_update unattended_uninstall)
+  start_folder renamed_source firewall_rolled_back install_folder_link unattended_update
+  unattended_uninstall)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

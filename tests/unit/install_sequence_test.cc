@@ -441,6 +441,9 @@ TEST_F(InstallSequenceTest, FatalFailureShowsItsBoxAndStops) {
          fake::DenyCreateIn(L"C:\\Program Files\\Maretto");
        },
        folderFail + L"5" + folderAdvice, installError, folderStep, {}},
+      {"install folder: a link in place of its parent", true, true,
+       [] { fake::AddJunction(L"C:\\Program Files\\Maretto", L"C:\\Users\\Public"); },
+       folderFail + L"1921" + folderAdvice, installError, folderStep, {}},
       {"install folder: a file where a parent should be", true, true,
        [] { fake::AddFile(L"C:\\Program Files\\Maretto", "a file"); },
        folderFail + L"3" + folderAdvice, installError, folderStep, {}},

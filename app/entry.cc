@@ -6,6 +6,7 @@
 #include "app/render.h"
 #include "app/thread_procs.h"
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "platform/com.h"
 #include "platform/dialog.h"
 #include "platform/folders.h"
@@ -53,8 +54,8 @@ void StartInSystemFolder() {
 }
 
 void StartCommandLineUninstall() {
-  if (!g_silentMode && MessageBoxW(g_mainWindow, kConfirmUninstallText, kConfirmUninstallCaption,
-                                   kMbYesNo | kMbIconWarning) != kIdYes) {
+  if (!g_silentMode && ShowMessageBox(g_mainWindow, kConfirmUninstallText, kConfirmUninstallCaption,
+                                      kMbYesNo | kMbIconWarning) != kIdYes) {
     PostMessageW(g_mainWindow, kWmClose, 0, 0);
     return;
   }
@@ -88,17 +89,21 @@ bool IsAdministrator() {
 }
 
 int32_t RelaunchElevated(const std::wstring& commandLine) {
-  std::wstring self;
-  uint32_t length = GetModuleFileNameW(kMaxPath, &self);
-  Handle process = nullptr;
-  // A cut-off path names another file, which must never be elevated; the
-  // shell does not start a program by a longer path either.
-  if (length > 0 && length < kMaxPath &&
-      ShellExecuteExW(0, L"runas", self, commandLine, L"", kSwShowNormal, &process)) {
-    return kExitSuccess;
+  // Nobody could answer the elevation prompt of an unattended run: it is
+  // not started, and the trace says why the run ended.
+  if (!g_unattended) {
+    std::wstring self;
+    uint32_t length = GetModuleFileNameW(kMaxPath, &self);
+    Handle process = nullptr;
+    // A cut-off path names another file, which must never be elevated; the
+    // shell does not start a program by a longer path either.
+    if (length > 0 && length < kMaxPath &&
+        ShellExecuteExW(0, L"runas", self, commandLine, L"", kSwShowNormal, &process)) {
+      return kExitSuccess;
+    }
   }
-  if (!g_silentMode) {
-    MessageBoxW(nullptr, kAdminRequiredText, kAdminRequiredCaption, kMbOk | kMbIconError);
+  if (!g_silentMode || g_unattended) {
+    ShowMessageBox(nullptr, kAdminRequiredText, kAdminRequiredCaption, kMbOk | kMbIconError);
   }
   return kExitElevationFailed;
 }
@@ -161,6 +166,7 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
   g_instance = instance;
   if (!commandLine.empty()) DetectSwitches(commandLine);
   HoldOwnImage(g_uninstallMode ? "[Uninstall] " : "[Install] ");
+  g_unattended = IsUnattendedRun();
 
   SetProcessDpiAwarenessContext(kDpiAwarenessContextPerMonitorAwareV2);
   CoInitializeEx(kCoinitApartmentThreaded);
@@ -168,6 +174,12 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
 
   if (!IsAdministrator()) {
     int32_t code = RelaunchElevated(commandLine);
+    ReleaseOwnImage();
+    CoUninitialize();
+    return code;
+  }
+  if (g_unattended) {
+    int32_t code = RunUnattended();
     ReleaseOwnImage();
     CoUninitialize();
     return code;

@@ -3,6 +3,7 @@
 #include "app/render.h"
 #include "app/thread_procs.h"
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "platform/dialog.h"
 #include "platform/draw.h"
 #include "platform/window.h"
@@ -18,7 +19,7 @@ constexpr wchar_t kCancelCaption[] = L"Cancel Operation";
 constexpr wchar_t kCancelText[] = L"Are you sure you want to cancel?";
 
 bool AskCancel(WindowHandle window) {
-  if (MessageBoxW(window, kCancelText, kCancelCaption, kMbYesNo | kMbIconQuestion) != kIdYes) {
+  if (ShowMessageBox(window, kCancelText, kCancelCaption, kMbYesNo | kMbIconQuestion) != kIdYes) {
     return false;
   }
   g_cancelRequested.store(true, std::memory_order_relaxed);
@@ -57,8 +58,8 @@ void OnClick(WindowHandle window, int x, int y) {
       StartWorker(InstallThreadProc);
       break;
     case kButtonUninstall:
-      if (MessageBoxW(window, kConfirmUninstallText, kConfirmUninstallCaption,
-                      kMbYesNo | kMbIconWarning) == kIdYes) {
+      if (ShowMessageBox(window, kConfirmUninstallText, kConfirmUninstallCaption,
+                         kMbYesNo | kMbIconWarning) == kIdYes) {
         StartWorker(UninstallThreadProc);
       }
       break;

@@ -3,6 +3,7 @@
 #include "app/entry.h"
 #include "app/main_window.h"
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "install/install_sequence.h"
 #include "install/product_constants.h"
 #include "platform/dialog.h"
@@ -35,7 +36,7 @@ void ShowReady() {
 }
 
 void ShowUninstallComplete() {
-  MessageBoxW(g_mainWindow, kUninstallComplete, kProductName, kMbOk | kMbIconInformation);
+  ShowMessageBox(g_mainWindow, kUninstallComplete, kProductName, kMbOk | kMbIconInformation);
 }
 
 }  // namespace
@@ -44,7 +45,7 @@ uint32_t InstallThreadProc(void*) {
   const bool ok = RunInstall();
   const bool cancelled = CancelRequested();
   if (ok && !cancelled) {
-    if (MessageBoxW(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
+    if (ShowMessageBox(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
         kIdYes) {
       ShellExecuteW(nullptr, L"open", GetInstallPath(kAppExeName), L"", kInstallFolder,
                     kSwShowNormal);

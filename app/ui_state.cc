@@ -12,6 +12,9 @@ platform::WindowHandle g_statusLabel = nullptr;
 platform::WindowHandle g_detailLabel = nullptr;
 
 static void RepaintNow() {
+  // Without a window (an unattended run) there is nothing to repaint, and a
+  // null window would mean every window of the desktop.
+  if (!g_mainWindow) return;
   platform::InvalidateRect(g_mainWindow, nullptr, false);
   platform::UpdateWindow(g_mainWindow);
 }

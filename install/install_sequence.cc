@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "install/download.h"
 #include "install/install_folder.h"
 #include "install/prerequisites.h"
@@ -25,7 +26,7 @@ constexpr wchar_t kDownloadAdvice[] =
     L"\n\nPlease check your internet connection and firewall settings.";
 
 void ShowFatal(const std::wstring& text, const wchar_t* caption) {
-  platform::MessageBoxW(g_mainWindow, text, caption, platform::kMbOk | platform::kMbIconError);
+  ShowMessageBox(g_mainWindow, text, caption, platform::kMbOk | platform::kMbIconError);
 }
 
 // Every way out lowers the busy flag, so the idle buttons come back.
@@ -110,7 +111,10 @@ bool RunInstall() {
   SetProgress(85);
   SetStatusText(L"Finishing installation...");
   SetDetailText(L"Creating desktop shortcut");
-  if (!CreateDesktopShortcut(appPath)) {
+  if (g_unattended && IsLocalSystem()) {
+    // The task's account has no desktop of a user to put the shortcut on.
+    platform::OutputDebugStringA("[Install] Desktop shortcut skipped: running as LocalSystem\n");
+  } else if (!CreateDesktopShortcut(appPath)) {
     platform::OutputDebugStringA("[Install] Failed to create desktop shortcut\n");
   }
 

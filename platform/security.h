@@ -57,6 +57,7 @@ struct SidIdentifierAuthority {
 constexpr SidIdentifierAuthority kSecurityNtAuthority = {{0, 0, 0, 0, 0, 5}};
 constexpr uint32_t kSecurityBuiltinDomainRid = 32;
 constexpr uint32_t kDomainAliasRidAdmins = 544;
+constexpr uint32_t kSecurityLocalSystemRid = 18;  // S-1-5-18, LocalSystem
 constexpr uint32_t kErrorInvalidSid = 1337;
 
 // AllocateAndInitializeSid(authority, count, the eight sub-authorities, of

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "install/product_constants.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
@@ -169,7 +170,7 @@ bool RunUninstall() {
   if (hasWarnings) {
     SetStatusText(L"Uninstallation completed with warnings");
     SetDetailText(L"Some items could not be removed");
-    platform::MessageBoxW(
+    ShowMessageBox(
         g_mainWindow,
         L"Uninstallation completed, but some items could not be removed:\n\n" + warnings +
             L"\nYou may need to manually delete remaining files or restart your computer and "

@@ -357,8 +357,12 @@ void SetModuleFileName(const std::wstring& path);
 // ---- Security and temporary names ----
 // Whether the process's token is a member of the Administrators group, as
 // CheckTokenMembership answers for S-1-5-32-544 (a new machine: yes, an
-// elevated administrator). Any other SID is not a member.
+// elevated administrator). Any other SID is not a member, but for S-1-5-18
+// while the process runs as LocalSystem.
 void SetAdministrator(bool member);
+// Whether the token's user is LocalSystem (S-1-5-18), as for the task
+// scheduler's SYSTEM tasks (a new machine: no, a user).
+void SetLocalSystem(bool system);
 // The next AllocateAndInitializeSid, or CheckTokenMembership, fails with
 // the code.
 void FailNextAllocateSid(uint32_t code);
@@ -376,6 +380,20 @@ int LiveSecurityDescriptorCount();
 void FailRandom(uint32_t status);
 // The next GetTempFileNameW fails with the code and creates nothing.
 void FailNextGetTempFileName(uint32_t code);
+
+// ---- Sessions and window stations ----
+// The session ProcessIdToSessionId reports for the program's own process
+// (a new machine: 1, a user's session; 0 is where services and the task
+// scheduler's SYSTEM tasks run) and whether its window station carries
+// WSF_VISIBLE (a new machine: yes, WinSta0 on a display).
+void SetSessionId(uint32_t session);
+void SetWindowStationVisible(bool visible);
+// A MessageBoxW in session 0 or on an invisible station is never answered:
+// the fake stops the test program with a message instead.
+// The next ProcessIdToSessionId, or GetUserObjectInformationW, fails with
+// the code.
+void FailNextProcessIdToSessionId(uint32_t code);
+void FailNextGetUserObjectInformation(uint32_t code);
 
 // ---- Window manager, message queue and threads ----
 // Windows made by CreateWindowExW run their class's procedure; the UI

@@ -67,6 +67,8 @@ int32_t MessageBoxW(WindowHandle owner, const std::wstring& text, const std::wst
   }
   std::vector<int32_t> buttons = fake::Buttons(type);
   if (buttons.empty()) fake::Misuse("buttons not modelled", type, 0);
+  // Where nobody sees it, nobody answers it: the caller would wait forever.
+  if (!fake::SeenByAUser()) fake::Misuse("nobody sees this box, nobody will answer it", type, 0);
   int32_t answer = buttons.front();
   if (!fake::g_answers.empty()) {
     answer = fake::g_answers.front();

@@ -21,27 +21,35 @@ struct SidRecord {
 std::map<uintptr_t, SidRecord> g_sids;
 uintptr_t g_nextSid = 0x70000;
 bool g_administrator = true;
+bool g_localSystem = false;
 uint32_t g_failAllocate = 0;
 uint32_t g_failCheck = 0;
 
 ResetHook g_resetToken([] {
   g_sids.clear();
   g_administrator = true;
+  g_localSystem = false;
   g_failAllocate = 0;
   g_failCheck = 0;
 });
 
-bool IsAdministratorsGroup(const SidRecord& sid) {
+bool IsNtSid(const SidRecord& sid, const std::vector<uint32_t>& subAuthorities) {
   std::array<uint8_t, 6> nt{};
   for (int i = 0; i < 6; ++i) nt[i] = kSecurityNtAuthority.value[i];
-  return sid.authority == nt &&
-         sid.subAuthorities == std::vector<uint32_t>{kSecurityBuiltinDomainRid,
-                                                     kDomainAliasRidAdmins};
+  return sid.authority == nt && sid.subAuthorities == subAuthorities;
+}
+
+bool IsMember(const SidRecord& sid) {
+  if (IsNtSid(sid, {kSecurityBuiltinDomainRid, kDomainAliasRidAdmins})) return g_administrator;
+  // The token's user counts as a member, as on Windows.
+  return g_localSystem && IsNtSid(sid, {kSecurityLocalSystemRid});
 }
 
 }  // namespace
 
 void SetAdministrator(bool member) { g_administrator = member; }
+
+void SetLocalSystem(bool system) { g_localSystem = system; }
 
 void FailNextAllocateSid(uint32_t code) { g_failAllocate = code; }
 
@@ -91,7 +99,7 @@ bool CheckTokenMembership(Handle token, Sid sid, bool* isMember) {
     SetLastError(kErrorInvalidSid);
     return false;
   }
-  *isMember = fake::g_administrator && fake::IsAdministratorsGroup(it->second);
+  *isMember = fake::IsMember(it->second);
   return true;
 }
 

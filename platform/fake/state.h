@@ -68,6 +68,10 @@ void NotifyPaint(platform::WindowHandle window);
 void SendPaintMessage(platform::WindowHandle window);
 void ServeFromWindowThread(platform::WindowHandle window);
 
+// fake_session.cc: whether a person can see this process's windows (a
+// visible window station outside session 0).
+bool SeenByAUser();
+
 // fake_thread.cc: the fake thread the running code stands for (the UI
 // thread, or a thread of CreateThread while it runs).
 int CurrentThread();

@@ -33,6 +33,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/session.h"
 #include "platform/shell.h"
 #include "platform/thread.h"
 #include "platform/trust.h"
@@ -341,6 +342,11 @@ static_assert(Mirrors(kLogPixelsY, LOGPIXELSY));
 static_assert(Mirrors(kIccStandardClasses, ICC_STANDARD_CLASSES));
 // DWMWA_USE_IMMERSIVE_DARK_MODE (20) is newer than MinGW-w64's dwmapi.h; it
 // is listed as unchecked in scripts/check-constants.sh.
+
+// ---- session.h
+static_assert(Mirrors(kUoiFlags, UOI_FLAGS));
+static_assert(Mirrors(kWsfVisible, WSF_VISIBLE));
+static_assert(Mirrors(kSecurityLocalSystemRid, SECURITY_LOCAL_SYSTEM_RID));
 
 // ---- trust.h
 constexpr bool SameGuid(Guid ours, GUID theirs) {

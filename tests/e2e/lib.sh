@@ -11,11 +11,19 @@
 #   e2e_init                     paths; copies the setup program into C:\tsl-e2e
 #   e2e_start NAME [ARGS...]     runs PROGRAM (default: the setup) under the
 #                                trace collector; E2E_PID, E2E_TRACE, E2E_LABELS
+#   e2e_start_unseen NAME PROGRAM [ARGS...]
+#                                the same in a window station of its own
+#                                (tests/e2e/tools/run_in_station), as the
+#                                task scheduler starts a SYSTEM task
 #   e2e_window [SECONDS]         waits for the setup window: E2E_WIN
 #   e2e_click install|right      releases the mouse on a button slot
 #   e2e_box CAPTION [SECONDS]    waits for a message box: E2E_BOX_INFO, E2E_BOX_TEXT
 #   e2e_answer CAPTION KEY       sends KEY (Return, n, ...) to that box
 #   e2e_wait_exit [SECONDS]      waits for the run to end: E2E_EXIT (8 bits)
+#   e2e_wait_exit_watching [SECONDS]
+#                                the same, and E2E_SEEN: every window the
+#                                display showed meanwhile that could be the
+#                                program's, its boxes' or the application's
 #   e2e_trace                    the run's debug lines, one per line
 #   e2e_labels                   the run's status|detail lines as seen
 #   e2e_shot FILE                a screenshot of the whole display
@@ -70,6 +78,21 @@ e2e_start() {
   wine "$E2E_TOOLS/window_labels.exe" "$E2E_WDIR\\$name.labels" 600 >/dev/null 2>&1 &
   E2E_LABELS_PID=$!
   wine "$E2E_COLLECTOR" "$E2E_WDIR\\$name.trace" "$@" >"$E2E_DIR/$name.out" 2>&1 &
+  E2E_PID=$!
+}
+
+e2e_start_unseen() {
+  local name="$1" trace
+  shift
+  E2E_NAME="$name"
+  E2E_TRACE="$E2E_DIR/$name.trace"
+  E2E_LABELS="$E2E_DIR/$name.labels"
+  rm -f "$E2E_TRACE" "$E2E_LABELS"
+  E2E_LABELS_PID=""
+  trace="$(tsl_world_winpath "$E2E_TRACE")"
+  # The collector runs in the station too; its child inherits the desktop.
+  wine "$E2E_TOOLS/run_in_station.exe" 300 "$(tsl_world_winpath "$E2E_COLLECTOR")" "$trace" "$@" \
+    >"$E2E_DIR/$name.out" 2>&1 &
   E2E_PID=$!
 }
 
@@ -135,6 +158,25 @@ e2e_answer() {
     sleep 0.1
   done
   return 1
+}
+
+# The windows that could be the program's (its own, a box, the application
+# stand-in), by title, as "id:title" lines.
+e2e_program_windows() {
+  local win
+  for win in $(xdotool search --onlyvisible --name 'Tessaline|Error|Uninstall|Administrator' 2>/dev/null); do
+    echo "$win:$(xdotool getwindowname "$win" 2>/dev/null)"
+  done
+}
+
+e2e_wait_exit_watching() {
+  local end=$((SECONDS + ${1:-60}))
+  E2E_SEEN=""
+  while kill -0 "$E2E_PID" 2>/dev/null && [ $SECONDS -lt $end ]; do
+    E2E_SEEN="$(printf '%s\n%s' "$E2E_SEEN" "$(e2e_program_windows)" | sed '/^$/d' | sort -u)"
+    sleep 0.2
+  done
+  e2e_wait_exit 5
 }
 
 e2e_wait_exit() {

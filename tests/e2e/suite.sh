@@ -28,6 +28,7 @@ e2e_init
 
 deploy=deploy.maretto.example
 velquist_path=/executable/Velquist.exe
+loader_path=/executable/WebView2Loader.dll
 programdata="$WINEPREFIX/drive_c/ProgramData"
 program_files="$WINEPREFIX/drive_c/Program Files"
 vc_url='https://aka.ms/vs/17/release/vc_redist.x64.exe'
@@ -601,8 +602,75 @@ scenario_renamed_source() {
   rm -rf "$folder"
 }
 
-all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall held_file
-  start_folder renamed_source firewall_rolled_back install_folder_link)
+
+# ---------------------------------------------------------------------------
+# Runs nobody sees: the installed updater.exe started the way the weekly task
+# starts it, with no arguments, and the uninstall command of a deployment
+# tool, each in a window station of its own.
+
+# unseen_run NAME WANT_EXIT [ARGS...]: updater.exe with ARGS where no user
+# sees it; it must end by itself, and nothing may appear on the display.
+unseen_run() {
+  local name="$1" want="$2"
+  shift 2
+  rm -f "$(tsl_world_standin_log)"
+  e2e_start_unseen "$name" 'C:\Program Files\Maretto\TSL\updater.exe' "$@"
+  if e2e_wait_exit_watching 300; then
+    expect "$SCENARIO: ends by itself with exit code $want" "$E2E_EXIT" "$want"
+  else
+    fail "$SCENARIO: ends by itself" "still running after 300 s: $(cat "$E2E_DIR/$name.out")"
+    e2e_stop
+  fi
+  expect "$SCENARIO: no window or box on the display" "$E2E_SEEN" ""
+  # A log that was never written counts as no start.
+  # shellcheck disable=SC2002
+  expect "$SCENARIO: the application was not started" \
+    "$(cat "$(tsl_world_standin_log)" 2>/dev/null | grep -c '^Velquist start')" 0
+  expect_match "$SCENARIO: the run knew it was unattended" "$(e2e_trace)" \
+    '^(W )?\[(Install|Uninstall)\] Running unattended'
+  echo "     its trace: $(e2e_trace | tr '\n' ';')"
+}
+
+installed_pair() { echo "$(sha "$E2E_INSTALL/Velquist.exe") $(sha "$E2E_INSTALL/WebView2Loader.dll")"; }
+
+scenario_unattended_update() {
+  scenario "weekly update, unattended"
+  [ -f "$E2E_INSTALL/Velquist.exe" ] || { clean_machine; runtimes both; install_ok unattended-base; }
+  { cat "$TSL_WORLD/standins/Velquist.exe"; printf 'build 3\n'; } >"$TSL_WORLD/Velquist-3.exe"
+  tsl_world_serve $deploy $velquist_path "$TSL_WORLD/Velquist-3.exe"
+  unseen_run unattended-update 0
+  expect "$SCENARIO: the new Velquist.exe, byte for byte" "$(sha "$E2E_INSTALL/Velquist.exe")" \
+    "$(sha "$TSL_WORLD/Velquist-3.exe")"
+  expect "$SCENARIO: the loader as served" "$(sha "$E2E_INSTALL/WebView2Loader.dll")" \
+    "$(sha "$(tsl_world_served $deploy $loader_path)")"
+
+  scenario "weekly update, unattended, application download fails"
+  local before
+  before="$(installed_pair)"
+  { cat "$TSL_WORLD/standins/Velquist.exe"; printf 'build 4\n'; } >"$TSL_WORLD/Velquist-4.exe"
+  tsl_world_serve $deploy $velquist_path "$TSL_WORLD/Velquist-4.exe"
+  tsl_world_fault $deploy $velquist_path 404
+  unseen_run unattended-update-fails 1
+  expect_match "$SCENARIO: the box's words are in the trace" "$(e2e_trace)" \
+    '^(W )?\[Install\] Download Error: Failed to download application\.'
+  # Holds once failed downloads no longer touch the installed files (staged
+  # replacement).
+  expect "$SCENARIO: the installed pair is unchanged" "$(installed_pair)" "$before"
+}
+
+scenario_unattended_uninstall() {
+  scenario "updater.exe /uninstall, unattended"
+  clean_machine
+  runtimes both
+  install_ok unattended-uninstall-base
+  tsl_world_fwp_install
+  unseen_run unattended-uninstall 0 /uninstall
+  nothing_left
+}
+
+all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
+  held_file start_folder renamed_source firewall_rolled_back install_folder_link unattended_update
+  unattended_uninstall)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

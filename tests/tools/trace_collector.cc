@@ -109,6 +109,13 @@ int wmain(int argc, wchar_t** argv) {
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  // The program runs on the collector's desktop, also in a window station
+  // of its own: Wine 8 starts a child whose desktop is not named on its
+  // default desktop, where Windows would keep it on the parent's.
+  STARTUPINFOW own = {};
+  GetStartupInfoW(&own);
+  // An empty name would ask for a new station; only a name is passed on.
+  if (own.lpDesktop && own.lpDesktop[0]) startup.lpDesktop = own.lpDesktop;
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS,
                       nullptr, nullptr, &startup, &process)) {

@@ -14,6 +14,7 @@
 #include "app/render.h"
 #include "app/thread_procs.h"
 #include "app/ui_state.h"
+#include "app/unattended.h"
 #include "install/product_constants.h"
 #include "platform/fake/fake.h"
 #include "platform/registry.h"
@@ -31,6 +32,7 @@ inline void NewProcess() {
   g_cancelRequested = false;
   g_uninstallMode = false;
   g_silentMode = false;
+  g_unattended = false;
   g_mainWindow = g_statusLabel = g_detailLabel = nullptr;
   g_workerRunning = false;
   g_closePending = false;

@@ -2,9 +2,9 @@
 
 #include "app/ui_state.h"
 #include "install/download.h"
+#include "install/installer_job.h"
 #include "install/product_constants.h"
 #include "platform/file.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/trace.h"
@@ -12,9 +12,6 @@
 namespace {
 
 constexpr uint32_t kInstallerTimeoutMs = 300000;
-// TerminateProcess only starts the ending; the installer's file can be
-// deleted once the process is really gone.
-constexpr uint32_t kTerminationWaitMs = 5000;
 constexpr uint32_t kPvBufferBytes = 128;
 constexpr uint32_t kRandomNameBytes = 16;
 // Full control for Administrators and SYSTEM, inherited by the files inside,
@@ -180,35 +177,21 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   }
 
   SetDetailText(L"Installing " + displayName + L"...");
-  platform::Handle process = nullptr;
-  if (!platform::ShellExecuteExW(platform::kSeeMaskNoCloseProcess, L"open", installer, arguments,
-                                 platform::kSwHide, &process)) {
-    error = platform::GetLastError();
-    RemovePrivateFolder(folder, pin, placeholder, installer);
-    Report(errorText, L"Failed to run installer (error " + std::to_wstring(error) + L")");
+  uint32_t code = 0;
+  InstallerEnd end = RunInstallerInJob(installer, arguments, kInstallerTimeoutMs, &code);
+  RemovePrivateFolder(folder, pin, placeholder, installer);
+  if (end == InstallerEnd::kNotStarted) {
+    Report(errorText, L"Failed to run installer (error " + std::to_wstring(code) + L")");
     return false;
   }
-  if (!process) {
-    RemovePrivateFolder(folder, pin, placeholder, installer);
-    return true;
-  }
-
-  if (platform::WaitForSingleObject(process, kInstallerTimeoutMs) == platform::kWaitTimeout) {
-    platform::TerminateProcess(process, 1);
-    platform::WaitForSingleObject(process, kTerminationWaitMs);
-    platform::CloseHandle(process);
-    RemovePrivateFolder(folder, pin, placeholder, installer);
+  if (end == InstallerEnd::kTimedOut) {
     Report(errorText, L"Installer timed out");
     return false;
   }
-  uint32_t exitCode = 0;
-  platform::GetExitCodeProcess(process, &exitCode);
-  platform::CloseHandle(process);
-  RemovePrivateFolder(folder, pin, placeholder, installer);
-  if (exitCode == platform::kErrorSuccess || exitCode == platform::kErrorSuccessRebootRequired ||
-      exitCode == platform::kErrorProductVersion) {
+  if (code == platform::kErrorSuccess || code == platform::kErrorSuccessRebootRequired ||
+      code == platform::kErrorProductVersion) {
     return true;
   }
-  Report(errorText, L"Installer returned error code " + std::to_wstring(exitCode));
+  Report(errorText, L"Installer returned error code " + std::to_wstring(code));
   return false;
 }

@@ -50,6 +50,8 @@ uintptr_t g_nextSearch = 0x7f000000;  // apart from kernel handles
 std::map<std::wstring, uint32_t> g_failedSearches;
 std::function<void(FindCall, const std::wstring&)> g_onFindCall;
 std::vector<PendingMove> g_pendingMoves;
+std::map<std::wstring, uint32_t> g_flushErrors;
+std::function<uint32_t(const std::wstring&, const std::wstring&)> g_onMoveFile;
 
 // Windows gives up after this many reparse points in one path.
 constexpr int kMaxLinkHops = 63;
@@ -170,6 +172,8 @@ void ResetFiles() {
   g_failedSearches.clear();
   g_onFindCall = nullptr;
   g_pendingMoves.clear();
+  g_flushErrors.clear();
+  g_onMoveFile = nullptr;
   g_nodes[L"C:"] = Node{L"C:", kFileAttributeDirectory, {}, 0, 0};
   MakeFolders(L"C:\\Windows\\System32");
   MakeFolders(L"C:\\Program Files");
@@ -254,6 +258,12 @@ void OnFindCall(std::function<void(FindCall, const std::wstring&)> hook) {
 int OpenFindHandleCount() { return static_cast<int>(g_searches.size()); }
 
 const std::vector<PendingMove>& PendingMoves() { return g_pendingMoves; }
+
+void FailFlushOf(const std::wstring& path, uint32_t code) { g_flushErrors[PathKey(path)] = code; }
+
+void OnMoveFile(std::function<uint32_t(const std::wstring&, const std::wstring&)> hook) {
+  g_onMoveFile = std::move(hook);
+}
 
 namespace {
 
@@ -429,6 +439,15 @@ bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done) {
   return true;
 }
 
+bool FlushFileBuffers(Handle file) {
+  fake::OpenFile* open = fake::FindOpen(file);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (!(open->access & kGenericWrite)) return Fail(kErrorAccessDenied);
+  auto failure = fake::g_flushErrors.find(open->key);
+  if (failure != fake::g_flushErrors.end()) return Fail(failure->second);
+  return true;
+}
+
 bool DeleteFileW(const std::wstring& path) {
   std::wstring key;
   if (!KeyOf(path, false, &key)) return false;
@@ -575,6 +594,9 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
   if ((delayed && (flags & kMovefileCopyAllowed)) || (to.empty() && !delayed)) {
     return Fail(kErrorInvalidParameter);
   }
+  if (fake::g_onMoveFile && !delayed) {
+    if (uint32_t code = fake::g_onMoveFile(from, to)) return Fail(code);
+  }
   std::wstring fromKey;
   if (!KeyOf(from, false, &fromKey)) return false;
   fake::Node* source = Find(fromKey);
@@ -600,7 +622,8 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
     if (fake::Node* target = Find(toKey)) {
       if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
       if (target->IsDirectory() || source->IsDirectory() ||
-          (target->attributes & kFileAttributeReadonly) || fake::OpenBelow(toKey)) {
+          (target->attributes & kFileAttributeReadonly) || fake::OpenBelow(toKey) ||
+          fake::IsRunningImage(toKey)) {
         return Fail(kErrorAccessDenied);
       }
       fake::g_nodes.erase(toKey);

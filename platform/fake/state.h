@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/security.h"
 #include "platform/types.h"
 
 namespace fake {
@@ -33,6 +34,19 @@ bool IsRunningImage(const std::wstring& key);
 // MoveFileExW moved the object with PathKey fromKey (and what lies below
 // it) to toKey: running images there follow it.
 void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);
+
+// fake_sync.cc, for WaitForSingleObject: the answer when the handle is a
+// mutex of the fake, false when it is not one.
+bool WaitForMutex(platform::Handle handle, uint32_t milliseconds, uint32_t* result);
+// For SimulateKill: the mutexes the program's threads own become abandoned.
+void AbandonOwnedMutexes();
+// For SimulateKill: closes every kernel handle and HTTP handle still open.
+void CloseAllHandles();
+void CloseAllHttpHandles();
+// fake_security.cc: the SDDL text of a descriptor it handed out, or empty.
+std::wstring DescriptorSddl(platform::SecurityDescriptor descriptor);
+// fake_process.cc: the clock, moved on by waits.
+void AdvanceClock(uint32_t milliseconds);
 
 // fake_window.cc, for the window manager: DestroyWindow's end of a window;
 // whether it has an invalid area; the test's OnPaint handler after a

@@ -97,3 +97,9 @@ bool CopyFileW(const std::wstring& existingFileName, const std::wstring& newFile
 }
 
 }  // namespace platform
+
+namespace platform {
+
+bool FlushFileBuffers(Handle file) { return ::FlushFileBuffers(file) != FALSE; }
+
+}  // namespace platform

@@ -71,3 +71,30 @@ uint32_t GetModuleFileNameW(uint32_t size, std::wstring* fileName) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+uint32_t ResumeThread(Handle thread) { return ::ResumeThread(thread); }
+
+Handle CreateJobObjectW() { return ::CreateJobObjectW(nullptr, nullptr); }
+
+bool AssignProcessToJobObject(Handle job, Handle process) {
+  return ::AssignProcessToJobObject(job, process) != FALSE;
+}
+
+bool TerminateJobObject(Handle job, uint32_t exitCode) {
+  return ::TerminateJobObject(job, exitCode) != FALSE;
+}
+
+bool QueryInformationJobObject(Handle job, JobAccounting* accounting) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+  if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof(info),
+                                   nullptr)) {
+    return false;
+  }
+  accounting->totalProcesses = info.TotalProcesses;
+  accounting->activeProcesses = info.ActiveProcesses;
+  return true;
+}
+
+}  // namespace platform

@@ -60,7 +60,9 @@ void FailFlushOf(const std::wstring& path, uint32_t code);
 // code and change nothing. Lets a test fail or stop a run at one rename.
 void OnMoveFile(std::function<uint32_t(const std::wstring& from, const std::wstring& to)> hook);
 // The program was killed at this point: every kernel and HTTP handle it
-// held is closed and the named mutexes its threads owned are abandoned.
+// held is closed; a named mutex its threads owned goes away with the last
+// handle (only one that someone else still had open would be abandoned,
+// which SetMutexHolder(kKilledSetup) sets up).
 void SimulateKill();
 
 // ---- HTTP ----

@@ -46,9 +46,9 @@ void CloseAllHandles() {
 }
 
 void SimulateKill() {
-  AbandonOwnedMutexes();
   CloseAllHandles();
   CloseAllHttpHandles();
+  AbandonOwnedMutexes();
 }
 
 std::string ToUtf8(const std::wstring& text) {

@@ -89,11 +89,19 @@ bool WaitForMutex(Handle handle, uint32_t milliseconds, uint32_t* result) {
 }
 
 void AbandonOwnedMutexes() {
-  for (auto& [key, mutex] : g_mutexes) {
-    if (mutex.ownerThread == 0) continue;
-    mutex.ownerThread = 0;
-    mutex.count = 0;
-    mutex.holder = MutexHolder::kKilledSetup;
+  for (auto it = g_mutexes.begin(); it != g_mutexes.end();) {
+    Mutex& mutex = it->second;
+    if (mutex.ownerThread != 0 && mutex.handles == 0) {
+      // The last handle went with the killed program, and the object with it.
+      it = g_mutexes.erase(it);
+      continue;
+    }
+    if (mutex.ownerThread != 0) {
+      mutex.ownerThread = 0;
+      mutex.count = 0;
+      mutex.holder = MutexHolder::kKilledSetup;
+    }
+    ++it;
   }
 }
 

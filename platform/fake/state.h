@@ -38,7 +38,8 @@ void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);
 // fake_sync.cc, for WaitForSingleObject: the answer when the handle is a
 // mutex of the fake, false when it is not one.
 bool WaitForMutex(platform::Handle handle, uint32_t milliseconds, uint32_t* result);
-// For SimulateKill: the mutexes the program's threads own become abandoned.
+// For SimulateKill, once its handles are closed: a mutex the program's
+// threads owned is gone with its last handle, else abandoned.
 void AbandonOwnedMutexes();
 // For SimulateKill: closes every kernel handle and HTTP handle still open.
 void CloseAllHandles();

@@ -15,7 +15,9 @@
 #include "platform/sync.h"
 #include "platform/time.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "tests/contract/image_mapping.h"
+#else
 #include "platform/fake/fake.h"
 #endif
 
@@ -155,6 +157,47 @@ TEST_F(SyncContractTest, RunningProgramFileIsRenamedButNeverReplacedOrWritten) {
   CloseHandle(thread);
   CloseHandle(process);
   EXPECT_TRUE(DeleteFileW(renamed)) << "once it has ended, error " << GetLastError();
+}
+
+// A DLL that a running program has loaded answers as the program's own
+// file does.
+TEST_F(SyncContractTest, LoadedDllIsRenamedButNeverReplacedOrDeleted) {
+  std::wstring dll = CopyOfSelf(L"sync-contract-loaded.dll");
+  std::wstring renamed = dll + L".renamed";
+  cleanup_.push_back(renamed);
+#ifdef _WIN32
+  void* module = MapAsImage(dll);
+  ASSERT_NE(nullptr, module) << "error " << GetLastError();
+#else
+  std::wstring host = CopyOfSelf(L"sync-contract-host.exe");
+  fake::ProcessScript loads;
+  loads.neverExits = true;
+  loads.loadsModules = {dll};
+  fake::SetProcessScript(host, loads);
+  Handle process = fake::RunProgram(host);
+#endif
+  Handle file = CreateFileW(scratch_, kGenericWrite, 0, kCreateAlways, kFileAttributeNormal);
+  CloseHandle(file);
+
+  SetLastError(kSentinel);
+  EXPECT_FALSE(MoveFileExW(scratch_, dll, kMovefileReplaceExisting)) << "replaced it";
+  EXPECT_EQ(5u, GetLastError()) << "replace: got " << GetLastError();
+  SetLastError(kSentinel);
+  EXPECT_FALSE(DeleteFileW(dll));
+  EXPECT_EQ(5u, GetLastError()) << "delete: got " << GetLastError();
+  EXPECT_TRUE(MoveFileExW(dll, renamed, 0)) << "error " << GetLastError();
+  SetLastError(kSentinel);
+  EXPECT_FALSE(DeleteFileW(renamed));
+  EXPECT_EQ(5u, GetLastError()) << "delete after the rename: got " << GetLastError();
+
+#ifdef _WIN32
+  UnmapImage(module);
+#else
+  TerminateProcess(process, 1);
+  WaitForSingleObject(process, 1000);
+  CloseHandle(process);
+#endif
+  EXPECT_TRUE(DeleteFileW(renamed)) << "once unloaded, error " << GetLastError();
 }
 
 // A suspended process runs nothing until resumed, so it can be put in a job

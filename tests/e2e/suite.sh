@@ -639,8 +639,38 @@ scenario_killed_setup() {
     "Velquist.exe WebView2Loader.dll updater.exe "
 }
 
+scenario_refused_swap() {
+  scenario "update while another program holds Velquist.exe open"
+  clean_machine
+  runtimes both
+  install_ok refused-base || return
+  local before holder
+  before="$(installed_pair)"
+  serve_build_2
+  rm -f "$E2E_DIR/release"
+  wine "$E2E_TOOLS/hold_file.exe" 'C:\Program Files\Maretto\TSL\Velquist.exe' "$E2E_WDIR\\release" 120 \
+    >"$E2E_DIR/hold.out" 2>&1 &
+  holder=$!
+  for _ in $(seq 1 100); do grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && break; sleep 0.1; done
+  run_setup refused || return
+  e2e_click install
+  if e2e_box "Installation Error" 60; then
+    expect "$SCENARIO: the box names the file" "$(head -1 <<<"$E2E_BOX_TEXT")" "Failed to replace Velquist.exe."
+    answer "Installation Error" Return
+  else
+    fail "$SCENARIO: Installation Error box" "none within 60 s"
+  fi
+  sleep 0.5
+  close_setup 0
+  touch "$E2E_DIR/release"
+  timeout 10 tail --pid="$holder" -f /dev/null || kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  expect "$SCENARIO: the installed pair is the old one" "$(installed_pair)" "$before"
+  expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
+}
+
 all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file
-  update_cut update_running second_setup killed_setup)
+  update_cut update_running second_setup killed_setup refused_swap)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

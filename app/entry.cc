@@ -8,12 +8,14 @@
 #include "app/ui_state.h"
 #include "platform/com.h"
 #include "platform/dialog.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/security.h"
 #include "platform/shell.h"
 #include "platform/thread.h"
 #include "platform/ui.h"
 #include "platform/window.h"
+#include "registration/own_image.h"
 
 using namespace platform;
 
@@ -41,6 +43,13 @@ void CentreOnPrimaryScreen(WindowHandle window) {
   int32_t x = (GetSystemMetrics(kSmCxScreen) - width) / 2;
   int32_t y = (GetSystemMetrics(kSmCyScreen) - height) / 2;
   SetWindowPos(window, nullptr, x, y, 0, 0, kSwpNoZOrder | kSwpNoSize);
+}
+
+// The folder the setup was started from (Downloads) is the user's: nothing
+// this elevated process starts or loads may be looked up there.
+void StartInSystemFolder() {
+  std::wstring system = GetSystemDirectoryW();
+  if (!system.empty()) SetCurrentDirectoryW(system);
 }
 
 void StartCommandLineUninstall() {
@@ -80,9 +89,12 @@ bool IsAdministrator() {
 
 int32_t RelaunchElevated(const std::wstring& commandLine) {
   std::wstring self;
-  GetModuleFileNameW(kMaxPath, &self);
+  uint32_t length = GetModuleFileNameW(kMaxPath, &self);
   Handle process = nullptr;
-  if (ShellExecuteExW(0, L"runas", self, commandLine, kSwShowNormal, &process)) {
+  // A cut-off path names another file, which must never be elevated; the
+  // shell does not start a program by a longer path either.
+  if (length > 0 && length < kMaxPath &&
+      ShellExecuteExW(0, L"runas", self, commandLine, L"", kSwShowNormal, &process)) {
     return kExitSuccess;
   }
   if (!g_silentMode) {
@@ -145,8 +157,10 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
   // Before anything can load a DLL: a setup started from a Downloads folder
   // must not pick up one planted beside it.
   SetDefaultDllDirectories(kLoadLibrarySearchSystem32);
+  StartInSystemFolder();
   g_instance = instance;
   if (!commandLine.empty()) DetectSwitches(commandLine);
+  HoldOwnImage(g_uninstallMode ? "[Uninstall] " : "[Install] ");
 
   SetProcessDpiAwarenessContext(kDpiAwarenessContextPerMonitorAwareV2);
   CoInitializeEx(kCoinitApartmentThreaded);
@@ -154,16 +168,19 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
 
   if (!IsAdministrator()) {
     int32_t code = RelaunchElevated(commandLine);
+    ReleaseOwnImage();
     CoUninitialize();
     return code;
   }
   if (!CreateMainWindow()) {
+    ReleaseOwnImage();
     CoUninitialize();
     return kExitWindowFailed;
   }
   if (g_uninstallMode) StartCommandLineUninstall();
   RunMessageLoop();
   FreeWindowResources();
+  ReleaseOwnImage();
   CoUninitialize();
   return g_exitCode.load();
 }

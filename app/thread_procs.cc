@@ -46,7 +46,8 @@ uint32_t InstallThreadProc(void*) {
   if (ok && !cancelled) {
     if (MessageBoxW(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
         kIdYes) {
-      ShellExecuteW(nullptr, L"open", GetInstallPath(kAppExeName), L"", L"", kSwShowNormal);
+      ShellExecuteW(nullptr, L"open", GetInstallPath(kAppExeName), L"", kInstallFolder,
+                    kSwShowNormal);
     }
     ResetProgress();
   } else if (ok) {

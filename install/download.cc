@@ -5,6 +5,7 @@
 #include "app/ui_state.h"
 #include "install/product_constants.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/http.h"
 
 namespace {

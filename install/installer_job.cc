@@ -31,7 +31,7 @@ void EndJob(platform::Handle job) {
 }  // namespace
 
 InstallerEnd RunInstallerInJob(const std::wstring& installer, const std::wstring& arguments,
-                               uint32_t timeoutMs, uint32_t* code) {
+                               const std::wstring& directory, uint32_t timeoutMs, uint32_t* code) {
   platform::Handle job = platform::CreateJobObjectW();
   if (!job) {
     *code = platform::GetLastError();
@@ -43,8 +43,8 @@ InstallerEnd RunInstallerInJob(const std::wstring& installer, const std::wstring
   platform::Handle process = nullptr;
   platform::Handle thread = nullptr;
   if (!platform::CreateProcessW(installer, buffer.data(), platform::kCreateSuspended,
-                                platform::kStartfUseShowWindow, platform::kSwHide, &process,
-                                &thread)) {
+                                platform::kStartfUseShowWindow, platform::kSwHide, directory,
+                                &process, &thread)) {
     *code = platform::GetLastError();
     platform::CloseHandle(job);
     return InstallerEnd::kNotStarted;

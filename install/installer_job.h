@@ -7,7 +7,7 @@
 
 enum class InstallerEnd { kNotStarted, kExited, kTimedOut };
 
-// Starts `installer` hidden with `arguments`, suspended, puts it in a job
+// Starts `installer` hidden with `arguments` in the folder `directory`, suspended, puts it in a job
 // object of its own and only then lets it run, so every process it starts
 // belongs to the job. Waits up to `timeoutMs` for the installer itself:
 // - kExited: *code is its exit code; the job is closed without ending what
@@ -18,6 +18,6 @@ enum class InstallerEnd { kNotStarted, kExited, kTimedOut };
 // (Work that the installer hands to the Windows Installer service runs in
 // that service, outside the job.)
 InstallerEnd RunInstallerInJob(const std::wstring& installer, const std::wstring& arguments,
-                               uint32_t timeoutMs, uint32_t* code);
+                               const std::wstring& directory, uint32_t timeoutMs, uint32_t* code);
 
 #endif  // INSTALL_INSTALLER_JOB_H_

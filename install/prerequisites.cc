@@ -5,6 +5,8 @@
 #include "install/installer_job.h"
 #include "install/product_constants.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
+#include "platform/folders.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/trace.h"
@@ -14,9 +16,12 @@ namespace {
 constexpr uint32_t kInstallerTimeoutMs = 300000;
 constexpr uint32_t kPvBufferBytes = 128;
 constexpr uint32_t kRandomNameBytes = 16;
-// Full control for Administrators and SYSTEM, inherited by the files inside,
-// and nothing taken over from the user's temporary folder.
-constexpr wchar_t kAdminOnlySddl[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+// Owned by Administrators; full control for Administrators and SYSTEM,
+// inherited by the files inside, and nothing taken over from the folder
+// around it.
+constexpr wchar_t kAdminOnlySddl[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
+constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 
 void Report(std::wstring* errorText, const std::wstring& reason) {
   if (errorText) *errorText = reason;
@@ -54,6 +59,14 @@ bool WebView2InstalledAt(platform::RegKey root, const wchar_t* keyPath) {
   return status == platform::kErrorSuccess && first != 0 && first != u'0';
 }
 
+// The system's temporary folder: users may create entries there but not
+// rename or delete those of others. Empty when the Windows folder is not
+// known.
+std::wstring SystemTempFolder() {
+  std::wstring windows = platform::GetSystemWindowsDirectoryW();
+  return windows.empty() ? std::wstring() : JoinPath(windows, L"Temp");
+}
+
 std::wstring Hex(const unsigned char* bytes, uint32_t count) {
   static const wchar_t kDigits[] = L"0123456789ABCDEF";
   std::wstring out;
@@ -75,24 +88,90 @@ std::wstring ExeNameFor(const std::wstring& tempName) {
   return tempName.substr(0, dot) + L".exe";
 }
 
-// The user owns the temporary folder around ours and may rename what is in
-// it; a handle without FILE_SHARE_DELETE keeps our folder in place, so no
-// look-alike can take its name between the download and the start.
+constexpr uint32_t kFolderOpenFlags =
+    platform::kFileFlagBackupSemantics | platform::kFileFlagOpenReparsePoint;
+
+// The object at the folder's name itself (a link is not followed), held
+// without FILE_SHARE_DELETE so that it cannot be renamed or replaced while
+// the installer is fetched and run. It holds no DELETE access: the
+// installer's working folder is opened without delete sharing.
 platform::Handle PinFolder(const std::wstring& folder) {
   return platform::CreateFileW(folder, platform::kGenericRead,
                                platform::kFileShareRead | platform::kFileShareWrite,
-                               platform::kOpenExisting, platform::kFileFlagBackupSemantics);
+                               platform::kOpenExisting, kFolderOpenFlags);
 }
 
-// Everything this call put into the private folder, then the folder.
+// The owner of the folder at `path` (a link not followed), or empty.
+std::wstring OwnerOf(const std::wstring& path) {
+  platform::Handle folder = platform::CreateFileW(
+      path, platform::kReadControl, platform::kFileShareRead | platform::kFileShareWrite,
+      platform::kOpenExisting, kFolderOpenFlags);
+  if (folder == platform::kInvalidHandleValue) return std::wstring();
+  std::wstring owner;
+  if (platform::GetSecurityInfo(folder, &owner) != platform::kErrorSuccess) owner.clear();
+  platform::CloseHandle(folder);
+  return owner;
+}
+
+// 0 when the held object is a folder, no link, owned by Administrators,
+// SYSTEM or the owner of the temp folder around it (SYSTEM on Windows; on a
+// system that keeps no owners every file has the same one): anything a
+// user made or swapped in fails. *identity is set.
+uint32_t CheckPinnedFolder(platform::Handle pin, const std::wstring& tempFolder,
+                           platform::ByHandleFileInformation* identity) {
+  if (!platform::GetFileInformationByHandle(pin, identity)) return platform::GetLastError();
+  if (identity->fileAttributes & platform::kFileAttributeReparsePoint) {
+    return platform::kErrorCantResolveFilename;
+  }
+  if (!(identity->fileAttributes & platform::kFileAttributeDirectory)) {
+    return platform::kErrorDirectory;
+  }
+  std::wstring owner;
+  uint32_t status = platform::GetSecurityInfo(pin, &owner);
+  if (status != platform::kErrorSuccess) return status;
+  if (owner != kAdministratorsSid && owner != kSystemSid && owner != OwnerOf(tempFolder)) {
+    return platform::kErrorInvalidOwner;
+  }
+  return platform::kErrorSuccess;
+}
+
+// Deletes the folder through a handle that is checked to be the held one
+// (same volume and file index), so a look-alike is never removed. The hold
+// is given up first: it does not share the DELETE access this needs.
+uint32_t RemoveHeldFolder(const std::wstring& folder, platform::Handle pin,
+                          const platform::ByHandleFileInformation& identity) {
+  platform::CloseHandle(pin);
+  platform::Handle folderHandle = platform::CreateFileW(
+      folder, platform::kDelete | platform::kFileReadAttributes,
+      platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+      platform::kOpenExisting, kFolderOpenFlags);
+  if (folderHandle == platform::kInvalidHandleValue) return platform::GetLastError();
+  platform::ByHandleFileInformation now;
+  uint32_t error = platform::kErrorSuccess;
+  if (!platform::GetFileInformationByHandle(folderHandle, &now)) {
+    error = platform::GetLastError();
+  } else if (now.volumeSerialNumber != identity.volumeSerialNumber ||
+             now.fileIndex != identity.fileIndex) {
+    error = platform::kErrorFileInvalid;
+  } else if (!platform::SetFileInformationByHandle(folderHandle,
+                                                   platform::FileDispositionInfo{true})) {
+    error = platform::GetLastError();
+  }
+  platform::CloseHandle(folderHandle);
+  return error;
+}
+
+// Everything this call put into the private folder while it is still held,
+// then the folder.
 void RemovePrivateFolder(const std::wstring& folder, platform::Handle pin,
+                         const platform::ByHandleFileInformation& identity,
                          const std::wstring& placeholder, const std::wstring& installer) {
-  if (pin != platform::kInvalidHandleValue) platform::CloseHandle(pin);
   if (!installer.empty()) platform::DeleteFileW(installer);
   if (!placeholder.empty()) platform::DeleteFileW(placeholder);
-  if (!platform::RemoveDirectoryW(folder)) {
+  uint32_t error = RemoveHeldFolder(folder, pin, identity);
+  if (error != platform::kErrorSuccess) {
     platform::OutputDebugStringA("[Install] Failed to remove temporary folder (error " +
-                                 std::to_string(platform::GetLastError()) + ")\n");
+                                 std::to_string(error) + ")\n");
   }
 }
 
@@ -109,7 +188,7 @@ bool IsWebView2RuntimeInstalled() {
 }
 
 bool CreatePrivateTempFolder(std::wstring* folder, uint32_t* error) {
-  std::wstring temp = platform::GetTempPathW();
+  std::wstring temp = SystemTempFolder();
   if (temp.empty()) {
     *error = platform::GetLastError();
     return false;
@@ -155,14 +234,21 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   platform::Handle pin = PinFolder(folder);
   if (pin == platform::kInvalidHandleValue) {
     error = platform::GetLastError();
-    RemovePrivateFolder(folder, pin, L"", L"");
+    Report(errorText, L"Failed to create temporary file (error " + std::to_wstring(error) + L")");
+    return false;
+  }
+  platform::ByHandleFileInformation identity;
+  error = CheckPinnedFolder(pin, SystemTempFolder(), &identity);
+  if (error != platform::kErrorSuccess) {
+    // Not ours: nothing is written into it, and it is not removed.
+    platform::CloseHandle(pin);
     Report(errorText, L"Failed to create temporary file (error " + std::to_wstring(error) + L")");
     return false;
   }
   std::wstring placeholder;
   if (platform::GetTempFileNameW(folder, L"TSL", 0, &placeholder) == 0) {
     error = platform::GetLastError();
-    RemovePrivateFolder(folder, pin, L"", L"");
+    RemovePrivateFolder(folder, pin, identity, L"", L"");
     Report(errorText, L"Failed to create temporary file (error " + std::to_wstring(error) + L")");
     return false;
   }
@@ -171,15 +257,18 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   SetDetailText(L"Downloading " + displayName + L"...");
   std::wstring downloadError;
   if (!DownloadFile(host, urlPath, installer, &downloadError)) {
-    RemovePrivateFolder(folder, pin, placeholder, installer);
+    RemovePrivateFolder(folder, pin, identity, placeholder, installer);
     Report(errorText, L"Download failed: " + downloadError);
     return false;
   }
 
   SetDetailText(L"Installing " + displayName + L"...");
+  // The installer's working folder is the private one: nothing a user
+  // could have put in the current folder is beside it.
   uint32_t code = 0;
-  InstallerEnd end = RunInstallerInJob(installer, arguments, kInstallerTimeoutMs, &code);
-  RemovePrivateFolder(folder, pin, placeholder, installer);
+  InstallerEnd end =
+      RunInstallerInJob(installer, arguments, folder, kInstallerTimeoutMs, &code);
+  RemovePrivateFolder(folder, pin, identity, placeholder, installer);
   if (end == InstallerEnd::kNotStarted) {
     Report(errorText, L"Failed to run installer (error " + std::to_wstring(code) + L")");
     return false;

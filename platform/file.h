@@ -52,11 +52,6 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
 bool WriteFile(Handle file, const void* data, uint32_t size, uint32_t* done);
 bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done);
 
-// FlushFileBuffers: writes what the system still holds of the file to the
-// disk. False with 5 for a handle without write access, 6 for one that is
-// not open, or the device's error.
-bool FlushFileBuffers(Handle file);
-
 // DeleteFileW: 2 missing, 3 missing folder, 5 read-only, a folder or a
 // running image (a loaded DLL too), 32 held open without FILE_SHARE_DELETE.
 bool DeleteFileW(const std::wstring& path);

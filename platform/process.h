@@ -26,13 +26,15 @@ constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 constexpr uint32_t kStillActive = 259;
 
 // ShellExecuteExW with a SHELLEXECUTEINFOW of its own size, the mask, no
-// owner window, the verb, file and parameters, no directory and the show
+// owner window, the verb, file and parameters, the working folder of the
+// started program (empty: none given, it inherits the caller's) and the show
 // command. On success *process is the structure's hProcess: a process handle
 // when the mask holds SEE_MASK_NOCLOSEPROCESS and a process was started,
 // null otherwise. On failure *process is null and the last error is set
 // (2 missing file, 1155 no program for the file's type, 1223 cancelled).
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
-                     const std::wstring& parameters, int32_t show, Handle* process);
+                     const std::wstring& parameters, const std::wstring& directory,
+                     int32_t show, Handle* process);
 
 // ShellExecuteW(owner, verb, file, parameters, directory, show), an empty
 // parameters or directory passed as null: opens the file (starts the program
@@ -53,6 +55,10 @@ intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread);
+// The same with the started program's current folder (empty: the caller's).
+bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
+                    uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
+                    const std::wstring& currentDirectory, Handle* process, Handle* thread);
 
 // WaitForSingleObject on a process or thread handle: kWaitObject0 once the
 // process has ended, kWaitTimeout after `milliseconds` (kInfinite: no limit),

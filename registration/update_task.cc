@@ -3,24 +3,101 @@
 #include <cstdint>
 
 #include "install/product_constants.h"
+#include <vector>
+
 #include "platform/file.h"
+#include "platform/file_handle.h"
+#include "platform/folders.h"
 #include "platform/process.h"
 #include "platform/trace.h"
+#include "registration/own_image.h"
 
 namespace {
 
-constexpr wchar_t kCommandInterpreter[] = L"C:\\Windows\\System32\\cmd.exe";
 constexpr wchar_t kTaskName[] = L"Maretto\\TSL Updater";
 constexpr size_t kCreateLineChars = 1024;
 constexpr size_t kDeleteLineChars = 512;
 constexpr uint32_t kCommandWaitMs = 10000;
-constexpr uint32_t kMaxPath = 260;
+constexpr uint32_t kCopyChunkBytes = 64 * 1024;
+constexpr wchar_t kStagingSuffix[] = L".new";
 
-// Starts cmd.exe with the line in `buffer`, without a window.
-bool StartHidden(wchar_t* buffer, platform::Handle* process, platform::Handle* thread) {
-  return platform::CreateProcessW(kCommandInterpreter, buffer, platform::kCreateNoWindow,
+// schtasks.exe of the system folder, by its full path: no command
+// interpreter (which would run a "schtasks.bat" of the current folder, or
+// the user's AutoRun command) and no search of the current folder.
+std::wstring SchtasksPath() {
+  std::wstring system = platform::GetSystemDirectoryW();
+  return system.empty() ? std::wstring() : JoinPath(system, L"schtasks.exe");
+}
+
+// The command line: the program's quoted path, a blank, the arguments.
+std::wstring SchtasksLine(const std::wstring& program, const std::wstring& arguments) {
+  return L"\"" + program + L"\" " + arguments;
+}
+
+// Starts `program` with the line in `buffer`, without a window.
+bool StartHidden(const std::wstring& program, wchar_t* buffer, platform::Handle* process,
+                 platform::Handle* thread) {
+  if (program.empty()) return false;  // GetSystemDirectoryW's error is set
+  return platform::CreateProcessW(program, buffer, platform::kCreateNoWindow,
                                   platform::kStartfUseShowWindow,
                                   static_cast<uint16_t>(platform::kSwHide), process, thread);
+}
+
+// Whether `file` is the very file at `path` (volume and file index, not the
+// path's text); false when nothing is there.
+bool IsFileAt(platform::Handle file, const std::wstring& path) {
+  platform::Handle other =
+      platform::CreateFileW(LongPathForm(path), platform::kFileReadAttributes,
+                            platform::kFileShareRead | platform::kFileShareWrite |
+                                platform::kFileShareDelete,
+                            platform::kOpenExisting, platform::kFileAttributeNormal);
+  if (other == platform::kInvalidHandleValue) return false;
+  platform::ByHandleFileInformation a;
+  platform::ByHandleFileInformation b;
+  bool same = platform::GetFileInformationByHandle(file, &a) &&
+              platform::GetFileInformationByHandle(other, &b) &&
+              a.volumeSerialNumber == b.volumeSerialNumber && a.fileIndex == b.fileIndex;
+  platform::CloseHandle(other);
+  return same;
+}
+
+// Writes every byte of `source` (from its start) to `target` and flushes it.
+// Returns 0 or the error code.
+uint32_t CopyContent(platform::Handle source, platform::Handle target) {
+  if (!platform::SetFilePointerEx(source, 0, platform::kFileBegin)) return platform::GetLastError();
+  std::vector<unsigned char> chunk(kCopyChunkBytes);
+  for (;;) {
+    uint32_t read = 0;
+    if (!platform::ReadFile(source, chunk.data(), kCopyChunkBytes, &read)) {
+      return platform::GetLastError();
+    }
+    if (read == 0) break;
+    uint32_t written = 0;
+    if (!platform::WriteFile(target, chunk.data(), read, &written)) return platform::GetLastError();
+  }
+  if (!platform::FlushFileBuffers(target)) return platform::GetLastError();
+  return platform::kErrorSuccess;
+}
+
+// A fresh file beside updater.exe with the held program's bytes, renamed
+// over it: no half-written updater, nothing carried over from the source
+// (no download mark, no read-only attribute). Returns 0 or the error code.
+uint32_t StageAndReplace(const std::wstring& updater) {
+  const std::wstring staging = updater + kStagingSuffix;
+  platform::Handle target = platform::CreateFileW(LongPathForm(staging), platform::kGenericWrite, 0,
+                                                  platform::kCreateAlways,
+                                                  platform::kFileAttributeNormal);
+  if (target == platform::kInvalidHandleValue) return platform::GetLastError();
+  uint32_t error = CopyContent(g_ownImage, target);
+  platform::CloseHandle(target);
+  if (error == platform::kErrorSuccess &&
+      !platform::MoveFileExW(LongPathForm(staging), LongPathForm(updater),
+                             platform::kMovefileReplaceExisting |
+                                 platform::kMovefileWriteThrough)) {
+    error = platform::GetLastError();
+  }
+  if (error != platform::kErrorSuccess) platform::DeleteFileW(LongPathForm(staging));
+  return error;
 }
 
 }  // namespace
@@ -33,24 +110,27 @@ bool CopyCommandLine(const std::wstring& line, wchar_t* buffer, size_t capacity)
 }
 
 void InstallUpdaterCopy() {
-  std::wstring self;
-  uint32_t length = platform::GetModuleFileNameW(kMaxPath, &self);
-  // A cut-off path names some other file, or none: never copy from it.
-  if (length == 0 || length >= kMaxPath) {
-    platform::OutputDebugStringA("[Install] Failed to copy updater: " +
-                                 std::to_string(platform::GetLastError()) + "\n");
-    return;
+  const std::wstring updater = GetInstallPath(kUpdaterExeName);
+  uint32_t error = g_ownImageError;
+  if (g_ownImage != platform::kInvalidHandleValue) {
+    if (IsFileAt(g_ownImage, updater)) {
+      platform::OutputDebugStringA("[Install] Running as the updater copy: left as it is\n");
+      return;
+    }
+    error = StageAndReplace(updater);
   }
-  if (!platform::CopyFileW(self, GetInstallPath(kUpdaterExeName), false)) {
-    platform::OutputDebugStringA("[Install] Failed to copy updater: " +
-                                 std::to_string(platform::GetLastError()) + "\n");
+  if (error != platform::kErrorSuccess) {
+    platform::OutputDebugStringA("[Install] Failed to copy updater: " + std::to_string(error) +
+                                 "\n");
   }
 }
 
 void ScheduleUpdateTask() {
-  std::wstring line = std::wstring(L"/C schtasks /Create /F /TN ") + L"\"" + kTaskName + L"\"" +
-                      L" /TR " + L"\"\\\"" + GetInstallPath(kUpdaterExeName) + L"\\\"\"" +
-                      L" /SC WEEKLY /D SUN /ST 03:00 /RL HIGHEST /RU SYSTEM";
+  const std::wstring program = SchtasksPath();
+  std::wstring line = SchtasksLine(
+      program, std::wstring(L"/Create /F /TN ") + L"\"" + kTaskName + L"\"" + L" /TR " +
+                   L"\"\\\"" + GetInstallPath(kUpdaterExeName) + L"\\\"\"" +
+                   L" /SC WEEKLY /D SUN /ST 03:00 /RL HIGHEST /RU SYSTEM");
   wchar_t buffer[kCreateLineChars];
   if (!CopyCommandLine(line, buffer, kCreateLineChars)) {
     platform::OutputDebugStringA("[Install] Scheduled task command line too long\n");
@@ -58,7 +138,7 @@ void ScheduleUpdateTask() {
   }
   platform::Handle process = nullptr;
   platform::Handle thread = nullptr;
-  if (!StartHidden(buffer, &process, &thread)) {
+  if (!StartHidden(program, buffer, &process, &thread)) {
     platform::OutputDebugStringA("[Install] Failed to create scheduled task process: " +
                                  std::to_string(platform::GetLastError()) + "\n");
     return;
@@ -77,7 +157,9 @@ void ScheduleUpdateTask() {
 }
 
 void DeleteUpdateTask() {
-  std::wstring line = std::wstring(L"/C schtasks /Delete /F /TN ") + L"\"" + kTaskName + L"\"";
+  const std::wstring program = SchtasksPath();
+  std::wstring line =
+      SchtasksLine(program, std::wstring(L"/Delete /F /TN ") + L"\"" + kTaskName + L"\"");
   wchar_t buffer[kDeleteLineChars];
   if (!CopyCommandLine(line, buffer, kDeleteLineChars)) {
     platform::OutputDebugStringA("[Uninstall] Scheduled task command line too long\n");
@@ -85,7 +167,7 @@ void DeleteUpdateTask() {
   }
   platform::Handle process = nullptr;
   platform::Handle thread = nullptr;
-  if (!StartHidden(buffer, &process, &thread)) {
+  if (!StartHidden(program, buffer, &process, &thread)) {
     platform::OutputDebugStringA(
         "[Uninstall] Scheduled task deletion returned false (may not exist)\n");
     return;

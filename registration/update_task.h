@@ -7,20 +7,24 @@
 #include <cstddef>
 #include <string>
 
-// Copies the running program over GetInstallPath(kUpdaterExeName). A failed
-// copy (or a path of the running program that does not fit MAX_PATH) is
-// traced with its code and otherwise ignored.
+// Copies the running program's held file (g_ownImage, own_image.h) to a
+// staging file beside GetInstallPath(kUpdaterExeName), flushes it and
+// renames it over the updater. Nothing is copied when the running program
+// is that updater already (same file, whatever the path says); that is
+// traced. A failure (the file not held included) is traced with its code
+// and otherwise ignored; the staging file does not stay behind.
 void InstallUpdaterCopy();
 
-// Runs, hidden, "C:\Windows\System32\cmd.exe" with the schtasks /Create line
-// for a weekly task (Sunday 03:00, highest run level, SYSTEM) running the
-// updater, waits up to 10 seconds and traces a start failure or a non-zero
-// exit code. The process is never terminated.
+// Runs, hidden, schtasks.exe of the system folder (by its full path, no
+// command interpreter) with the /Create line for a weekly task (Sunday
+// 03:00, highest run level, SYSTEM) running the updater, waits up to 10
+// seconds and traces a start failure or a non-zero exit code. The process is
+// never terminated.
 void ScheduleUpdateTask();
 
-// Runs, hidden, cmd.exe with the schtasks /Delete line for the task and waits
-// up to 10 seconds; only a failed start is traced. A task that did not
-// exist is not told apart from one that was deleted.
+// Runs, hidden, schtasks.exe with the /Delete line for the task and waits up
+// to 10 seconds; only a failed start is traced. A task that did not exist
+// is not told apart from one that was deleted.
 void DeleteUpdateTask();
 
 // Copies line and its terminator into buffer when they fit its `capacity`

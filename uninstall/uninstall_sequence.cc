@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/trace.h"
 #include "registration/desktop_shortcut.h"
+#include "registration/own_image.h"
 #include "registration/uninstall_entry.h"
 #include "registration/update_task.h"
 #include "uninstall/firewall_cleanup.h"
@@ -81,6 +82,8 @@ void MoveRunningProgramOutOfProductFolders() {
         std::to_string(platform::GetLastError()) + "\n");
     return;
   }
+  // Our own hold keeps the file in place; this is its one move.
+  ReleaseOwnImage();
   if (!platform::MoveFileExW(self, parked, platform::kMovefileReplaceExisting)) {
     uint32_t error = platform::GetLastError();
     platform::DeleteFileW(parked);

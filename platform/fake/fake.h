@@ -336,6 +336,8 @@ struct ProcessStart {
   std::wstring parameters;
   int32_t show = -1;
   void* owner = nullptr;
+  // ShellExecuteExW's and ShellExecuteW's working folder; for CreateProcessW
+  // the caller's current folder at the start, which the program inherits.
   std::wstring directory;
   // CreateProcessW
   std::wstring commandLine;  // the buffer's text up to its terminator
@@ -557,6 +559,24 @@ struct PendingMove {
   std::wstring to;
 };
 const std::vector<PendingMove>& PendingMoves();
+
+// ---- Current folder, handles, owners ----
+// The folder the setup is started from: the current folder of a new machine
+// (Reset creates it).
+constexpr wchar_t kStartFolder[] = L"C:\\Users\\User\\Downloads";
+// The process's current folder (SetCurrentDirectoryW), as given.
+std::wstring CurrentDirectory();
+// Owners, as SID text. What the program creates belongs to Administrators
+// (an elevated administrator's default owner) unless its access list names
+// another owner; what tests add (AddFile, AddDirectory, AddJunction) belongs
+// to the user, the folders of a new machine to SYSTEM.
+constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
+constexpr wchar_t kSystemSid[] = L"S-1-5-18";
+constexpr wchar_t kUserSid[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+void SetOwner(const std::wstring& path, const std::wstring& sid);
+// Called after each successful CreateDirectoryW with the path: lets a test
+// act between the creation of a folder and what the program does next.
+void OnCreateDirectory(std::function<void(const std::wstring& path)> hook);
 
 // ---- Filtering engine ----
 // The local base filtering engine: providers, sublayers and filters. It

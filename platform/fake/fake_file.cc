@@ -10,6 +10,7 @@
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
 
 namespace fake {
 namespace {
@@ -23,6 +24,8 @@ struct Node {
   uint32_t writeError = 0;
   uint64_t writeLimit = 0;
   std::wstring linkTarget;  // key of the folder a junction points to
+  uint64_t index = 0;       // the file index, given when first asked for
+  std::wstring owner;       // SID text; empty: the user's
   bool IsDirectory() const { return attributes & kFileAttributeDirectory; }
   bool IsLink() const { return !linkTarget.empty(); }
 };
@@ -32,6 +35,7 @@ struct OpenFile {
   uint32_t access = 0;
   uint32_t share = 0;
   uint64_t position = 0;
+  bool deleteOnClose = false;
 };
 
 struct Search {
@@ -52,6 +56,8 @@ std::function<void(FindCall, const std::wstring&)> g_onFindCall;
 std::vector<PendingMove> g_pendingMoves;
 std::map<std::wstring, uint32_t> g_flushErrors;
 std::function<uint32_t(const std::wstring&, const std::wstring&)> g_onMoveFile;
+uint64_t g_nextFileIndex = 0;
+std::function<void(const std::wstring&)> g_onCreateDirectory;
 
 // Windows gives up after this many reparse points in one path.
 constexpr int kMaxLinkHops = 63;
@@ -132,8 +138,10 @@ bool SharingAllows(const std::wstring& key, uint32_t access, uint32_t share) {
     if ((access & kGenericWrite) && !(open.share & kFileShareWrite)) return false;
     if ((open.access & kGenericRead) && !(share & kFileShareRead)) return false;
     if ((open.access & kGenericWrite) && !(share & kFileShareWrite)) return false;
+    if ((access & kDelete) && !(open.share & kFileShareDelete)) return false;
+    if ((open.access & kDelete) && !(share & kFileShareDelete)) return false;
   }
-  return true;
+  return !(access & kDelete) || !IsCurrentFolderInUse(key);
 }
 
 bool DeleteAllowed(const std::wstring& key) {
@@ -152,6 +160,23 @@ uint32_t NewFileAttributes(uint32_t requested) {
 OpenFile* FindOpen(Handle handle) {
   auto it = g_open.find(reinterpret_cast<uintptr_t>(handle));
   return it == g_open.end() ? nullptr : &it->second;
+}
+
+// A handle's end; the object goes with it when its deletion was asked for
+// through a handle (and no other handle is left).
+void CloseFile(Handle closed) {
+  auto it = g_open.find(reinterpret_cast<uintptr_t>(closed));
+  if (it == g_open.end()) return;
+  OpenFile open = it->second;
+  g_open.erase(it);
+  if (!open.deleteOnClose) return;
+  for (const auto& [handle, other] : g_open) {
+    if (other.key == open.key) {
+      g_open[handle].deleteOnClose = true;  // the last one deletes it
+      return;
+    }
+  }
+  g_nodes.erase(open.key);
 }
 
 void MakeFolders(const std::wstring& path) {
@@ -174,6 +199,8 @@ void ResetFiles() {
   g_pendingMoves.clear();
   g_flushErrors.clear();
   g_onMoveFile = nullptr;
+  g_nextFileIndex = 0x10000;
+  g_onCreateDirectory = nullptr;
   g_nodes[L"C:"] = Node{L"C:", kFileAttributeDirectory, {}, 0, 0};
   MakeFolders(L"C:\\Windows\\System32");
   MakeFolders(L"C:\\Program Files");
@@ -181,6 +208,9 @@ void ResetFiles() {
   std::wstring temp = kTempFolder;
   MakeFolders(temp.substr(0, temp.size() - 1));
   MakeFolders(kDesktopFolder);
+  MakeFolders(kStartFolder);
+  MakeFolders(L"C:\\Windows\\Temp");
+  for (auto& [key, node] : g_nodes) node.owner = kSystemSid;
   g_createDenied.clear();
 }
 
@@ -189,10 +219,28 @@ const bool g_initialised = (ResetFiles(), true);
 
 }  // namespace
 
+static bool PathKeyEquals(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
 std::wstring PathKey(const std::wstring& path) {
   std::wstring key;
   key.reserve(path.size());
-  for (wchar_t c : path) key += c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
+  // "\\?\C:\..." names the same object without the MAX_PATH limit, and
+  // "\\?\GLOBALROOT\Device\HarddiskVolume3\..." through the volume's device.
+  static const std::wstring kDevice = L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume3";
+  std::wstring rest = path;
+  if (path.size() >= kDevice.size() &&
+      PathKeyEquals(path.substr(0, kDevice.size()), kDevice)) {
+    rest = L"C:" + path.substr(kDevice.size());
+  } else if (path.compare(0, 4, L"\\\\?\\") == 0) {
+    rest = path.substr(4);
+  }
+  for (wchar_t c : rest) key += c == L'/' ? L'\\' : static_cast<wchar_t>(std::towupper(c));
   while (!key.empty() && key.back() == L'\\') key.pop_back();
   return key;
 }
@@ -303,6 +351,7 @@ void NotifyFind(FindCall call, const std::wstring& pattern) {
 // Whether a handle is open on the object or anything below it.
 // Whether a handle on the object itself forbids renaming or removing it.
 bool HeldWithoutDeleteSharing(const std::wstring& key) {
+  if (IsCurrentFolderInUse(key)) return true;
   for (const auto& [handle, open] : g_open) {
     if (open.key == key && !(open.share & kFileShareDelete)) return true;
   }
@@ -336,7 +385,7 @@ static bool KeyOf(const std::wstring& path, bool followLast, std::wstring* key) 
 Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
                    uint32_t disposition, uint32_t attributes) {
   std::wstring key;
-  if (!KeyOf(path, true, &key)) return kInvalidHandleValue;
+  if (!KeyOf(path, !(attributes & kFileFlagOpenReparsePoint), &key)) return kInvalidHandleValue;
   fake::Node* node = Find(key);
   if (!node && !fake::ParentIsFolder(key)) {
     SetLastError(kErrorPathNotFound);
@@ -357,9 +406,7 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
         SetLastError(kErrorSharingViolation);
         return kInvalidHandleValue;
       }
-      Handle handle = fake::NewHandle([](Handle closed) {
-        fake::g_open.erase(reinterpret_cast<uintptr_t>(closed));
-      });
+      Handle handle = fake::NewHandle(fake::CloseFile);
       fake::g_open[reinterpret_cast<uintptr_t>(handle)] = fake::OpenFile{key, access, share, 0};
       SetLastError(kErrorSuccess);
       return handle;
@@ -398,10 +445,9 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
     }
     fake::g_nodes[key] =
         fake::Node{fake::DisplayPath(key, path), fake::NewFileAttributes(attributes), {}, 0, 0};
+    fake::g_nodes[key].owner = fake::kAdministratorsSid;
   }
-  Handle handle = fake::NewHandle([](Handle closed) {
-    fake::g_open.erase(reinterpret_cast<uintptr_t>(closed));
-  });
+  Handle handle = fake::NewHandle(fake::CloseFile);
   fake::g_open[reinterpret_cast<uintptr_t>(handle)] = fake::OpenFile{key, access, share, 0};
   SetLastError(lastError);
   return handle;
@@ -488,14 +534,34 @@ bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
 }
 
 bool CreateDirectoryW(const std::wstring& path) {
+  if (!fake::CreateDirectoryCore(path)) return false;
+  fake::NotifyCreateDirectory(path);
+  return true;
+}
+
+}  // namespace platform
+
+namespace fake {
+
+void NotifyCreateDirectory(const std::wstring& path) {
+  if (g_onCreateDirectory) g_onCreateDirectory(path);
+}
+
+bool CreateDirectoryCore(const std::wstring& path) {
+  using platform::KeyOf;
   std::wstring key;
   if (!KeyOf(path, false, &key)) return false;
   if (Find(key)) return Fail(kErrorAlreadyExists);
   if (!fake::ParentIsFolder(key)) return Fail(kErrorPathNotFound);
   if (fake::g_createDenied.count(fake::ParentKey(key))) return Fail(kErrorAccessDenied);
   fake::g_nodes[key] = fake::Node{fake::DisplayPath(key, path), kFileAttributeDirectory, {}, 0, 0};
+  fake::g_nodes[key].owner = fake::kAdministratorsSid;
   return true;
 }
+
+}  // namespace fake
+
+namespace platform {
 
 bool RemoveDirectoryW(const std::wstring& path) {
   std::wstring key;
@@ -652,6 +718,93 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
   }
   fake::RunningImagesMoved(fromKey, toKey);
   return true;
+}
+
+}  // namespace platform
+
+// ---- Handles, identities and owners ----
+
+namespace fake {
+
+void SetOwner(const std::wstring& path, const std::wstring& sid) {
+  if (Node* node = Find(Resolve(PathKey(path), false))) node->owner = sid;
+}
+
+void OnCreateDirectory(std::function<void(const std::wstring&)> hook) {
+  g_onCreateDirectory = std::move(hook);
+}
+
+std::wstring NtPathOf(const std::wstring& key) {
+  Node* node = Find(key);
+  if (!node) return std::wstring();
+  std::wstring path = node->path;
+  if (path.size() >= 2 && path[1] == L':') path = path.substr(2);
+  return L"\\Device\\HarddiskVolume3" + path;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+namespace {
+
+// The object behind an open file handle, or null with 6.
+fake::Node* NodeOf(Handle file, fake::OpenFile** open) {
+  *open = fake::FindOpen(file);
+  fake::Node* node = *open ? Find((*open)->key) : nullptr;
+  if (!node) SetLastError(kErrorInvalidHandle);
+  return node;
+}
+
+}  // namespace
+
+bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* information) {
+  fake::OpenFile* open = nullptr;
+  fake::Node* node = NodeOf(file, &open);
+  if (!node) return false;
+  if (node->index == 0) node->index = fake::g_nextFileIndex++;
+  information->fileAttributes = node->attributes;
+  information->volumeSerialNumber = 0x1A2B3C4D;
+  information->fileIndex = node->index;
+  information->numberOfLinks = 1;
+  information->fileSize = node->data.size();
+  return true;
+}
+
+bool SetFilePointerEx(Handle file, int64_t distance, uint32_t moveMethod) {
+  fake::OpenFile* open = fake::FindOpen(file);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (moveMethod != kFileBegin) return Fail(kErrorInvalidParameter);
+  if (distance < 0) return Fail(131);  // ERROR_NEGATIVE_SEEK
+  open->position = static_cast<uint64_t>(distance);
+  return true;
+}
+
+bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& information) {
+  fake::OpenFile* open = nullptr;
+  fake::Node* node = NodeOf(file, &open);
+  if (!node) return false;
+  if (!(open->access & kDelete)) return Fail(kErrorAccessDenied);
+  if (information.deleteFile) {
+    if (node->IsDirectory() && !node->IsLink() && fake::HasChildren(open->key)) {
+      return Fail(kErrorDirNotEmpty);
+    }
+    if (!node->IsDirectory() && (node->attributes & kFileAttributeReadonly)) {
+      return Fail(kErrorAccessDenied);
+    }
+    if (fake::IsRunningImage(open->key)) return Fail(kErrorAccessDenied);
+  }
+  open->deleteOnClose = information.deleteFile;
+  return true;
+}
+
+uint32_t GetSecurityInfo(Handle file, std::wstring* ownerSid) {
+  fake::OpenFile* open = nullptr;
+  fake::Node* node = NodeOf(file, &open);
+  if (!node) return kErrorInvalidHandle;
+  if (!(open->access & (kGenericRead | kReadControl))) return kErrorAccessDenied;
+  *ownerSid = node->owner.empty() ? fake::kUserSid : node->owner;
+  return kErrorSuccess;
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 #include "platform/time.h"
 
@@ -26,6 +27,7 @@ struct Process {
   std::wstring program;
   std::wstring imageKey;
   std::vector<std::wstring> moduleKeys;
+  std::wstring directoryKey;  // its current folder
   uint64_t exitAt = 0;  // kNever while it runs without end (or is suspended)
   uint32_t exitCode = 0;
   bool terminated = false;
@@ -154,6 +156,7 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
   process.program = start.program;
   process.imageKey = PathKey(start.program);
   for (const auto& module : script.loadsModules) process.moduleKeys.push_back(PathKey(module));
+  process.directoryKey = PathKey(start.directory.empty() ? CurrentDirectory() : start.directory);
   process.exitAt = kNever;
   process.exitCode = script.exitCode;
   process.suspended = start.creationFlags & kCreateSuspended;
@@ -194,6 +197,14 @@ Handle RunProgram(const std::wstring& program) {
     std::abort();
   }
   return NewProcessHandle(index, false);
+}
+
+bool IsCurrentFolderInUse(const std::wstring& key) {
+  if (PathKey(CurrentDirectory()) == key) return true;
+  for (const auto& process : g_processes) {
+    if (process.directoryKey == key && Running(process)) return true;
+  }
+  return false;
 }
 
 void SetProcessScript(const std::wstring& program, const ProcessScript& script) {
@@ -242,7 +253,8 @@ void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey) 
 namespace platform {
 
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
-                     const std::wstring& parameters, int32_t show, Handle* process) {
+                     const std::wstring& parameters, const std::wstring& directory,
+                     int32_t show, Handle* process) {
   *process = nullptr;
   fake::ProcessStart start;
   start.api = fake::StartApi::kShellExecuteExW;
@@ -250,6 +262,7 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
   start.mask = mask;
   start.verb = verb;
   start.parameters = parameters;
+  start.directory = directory;
   start.show = show;
   bool withHandle = false;
   size_t index = fake::Start(start, true, &withHandle);
@@ -263,6 +276,13 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread) {
+  return CreateProcessW(applicationName, commandLine, creationFlags, startupFlags, showWindow,
+                        std::wstring(), process, thread);
+}
+
+bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
+                    uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
+                    const std::wstring& currentDirectory, Handle* process, Handle* thread) {
   *process = nullptr;
   *thread = nullptr;
   fake::ProcessStart start;
@@ -272,6 +292,7 @@ bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
   start.creationFlags = creationFlags;
   start.startupFlags = startupFlags;
   start.showWindow = showWindow;
+  start.directory = currentDirectory.empty() ? fake::CurrentDirectory() : currentDirectory;
   bool withHandle = false;
   size_t index = fake::Start(start, false, &withHandle);
   if (index == SIZE_MAX) return false;
@@ -423,6 +444,8 @@ uint32_t GetModuleFileNameW(uint32_t size, std::wstring* fileName) {
   SetLastError(kErrorInsufficientBuffer);
   return size;
 }
+
+std::wstring GetMappedFileNameW() { return fake::NtPathOf(fake::g_moduleImageKey); }
 
 void GetLocalTime(SystemTime* time) { *time = fake::g_localTime; }
 

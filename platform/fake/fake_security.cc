@@ -52,10 +52,20 @@ bool ValidAce(const std::wstring& ace) {
          !fields[5].empty();
 }
 
-// "D:" with optional P/AI/AR flags and one or more ACEs, nothing else.
+// The owner's SID text of an "O:BA" or "O:SY" part at the start; empty
+// without one.
+std::wstring OwnerOf(const std::wstring& sddl) {
+  if (sddl.compare(0, 4, L"O:BA") == 0) return kAdministratorsSid;
+  if (sddl.compare(0, 4, L"O:SY") == 0) return kSystemSid;
+  return std::wstring();
+}
+
+// An optional "O:BA" or "O:SY", then "D:" with optional P/AI/AR flags and one
+// or more ACEs, nothing else.
 bool ValidDacl(const std::wstring& sddl) {
-  if (sddl.compare(0, 2, L"D:") != 0) return false;
-  size_t i = 2;
+  size_t i = OwnerOf(sddl).empty() ? 0 : 4;
+  if (sddl.compare(i, 2, L"D:") != 0) return false;
+  i += 2;
   while (i < sddl.size() && sddl[i] != L'(') {
     if (sddl[i] != L'P' && sddl[i] != L'A' && sddl[i] != L'I' && sddl[i] != L'R') return false;
     ++i;
@@ -118,13 +128,16 @@ void LocalFree(void* memory) {
 }
 
 bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor) {
-  if (!CreateDirectoryW(path)) return false;
+  if (!fake::CreateDirectoryCore(path)) return false;
   auto* made = static_cast<fake::Descriptor*>(descriptor);
   if (made && fake::g_descriptors.count(made)) {
     fake::g_folderSecurity[fake::PathKey(path)] = made->sddl;
+    std::wstring owner = fake::OwnerOf(made->sddl);
+    if (!owner.empty()) fake::SetOwner(path, owner);
   } else {
     fake::g_folderSecurity.erase(fake::PathKey(path));
   }
+  fake::NotifyCreateDirectory(path);
   return true;
 }
 

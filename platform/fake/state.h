@@ -34,6 +34,17 @@ bool IsRunningImage(const std::wstring& key);
 // MoveFileExW moved the object with PathKey fromKey (and what lies below
 // it) to toKey: running images there follow it.
 void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);
+// The object with this PathKey as "\Device\HarddiskVolume3\...", where it is
+// now; empty when there is none.
+std::wstring NtPathOf(const std::wstring& key);
+// CreateDirectoryW without telling the test's OnCreateDirectory hook, and
+// the telling, for the variant that applies an access list in between.
+bool CreateDirectoryCore(const std::wstring& path);
+// Whether the folder with this PathKey is the current folder of a running
+// process (this one included): Windows holds it open without delete
+// sharing, so it cannot be opened for DELETE, renamed or removed (32).
+bool IsCurrentFolderInUse(const std::wstring& key);
+void NotifyCreateDirectory(const std::wstring& path);
 
 // fake_sync.cc, for WaitForSingleObject: the answer when the handle is a
 // mutex of the fake, false when it is not one.

@@ -97,9 +97,3 @@ bool CopyFileW(const std::wstring& existingFileName, const std::wstring& newFile
 }
 
 }  // namespace platform
-
-namespace platform {
-
-bool FlushFileBuffers(Handle file) { return ::FlushFileBuffers(file) != FALSE; }
-
-}  // namespace platform

@@ -8,7 +8,8 @@
 namespace platform {
 
 bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring& file,
-                     const std::wstring& parameters, int32_t show, Handle* process) {
+                     const std::wstring& parameters, const std::wstring& directory,
+                     int32_t show, Handle* process) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   info.fMask = mask;
@@ -16,7 +17,7 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
   info.lpVerb = verb.c_str();
   info.lpFile = file.c_str();
   info.lpParameters = parameters.c_str();
-  info.lpDirectory = nullptr;
+  info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = show;
   BOOL ok = ::ShellExecuteExW(&info);
   *process = ok ? info.hProcess : nullptr;
@@ -35,13 +36,22 @@ intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread) {
+  return CreateProcessW(applicationName, commandLine, creationFlags, startupFlags, showWindow,
+                        std::wstring(), process, thread);
+}
+
+bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
+                    uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
+                    const std::wstring& currentDirectory, Handle* process, Handle* thread) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = startupFlags;
   startup.wShowWindow = showWindow;
   PROCESS_INFORMATION info = {};
   BOOL ok = ::CreateProcessW(applicationName.c_str(), commandLine, nullptr, nullptr, FALSE,
-                             creationFlags, nullptr, nullptr, &startup, &info);
+                             creationFlags, nullptr,
+                             currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
+                             &startup, &info);
   *process = ok ? info.hProcess : nullptr;
   *thread = ok ? info.hThread : nullptr;
   return ok != FALSE;

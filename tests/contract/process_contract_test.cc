@@ -162,7 +162,8 @@ TEST_F(ProcessContractTest, RunningProgramFileCanBeMovedButNotDeletedThere) {
 
 TEST_F(ProcessContractTest, ShellExecuteReturnsAProcessHandleOnlyWhenAsked) {
   Handle process = kSentinelHandle;
-  ASSERT_TRUE(ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", kCmd, L"/C exit 7", kSwHide, &process))
+  ASSERT_TRUE(
+      ShellExecuteExW(kSeeMaskNoCloseProcess, L"open", kCmd, L"/C exit 7", L"", kSwHide, &process))
       << "error " << GetLastError();
   ASSERT_NE(nullptr, process);
   EXPECT_EQ(kWaitObject0, WaitForSingleObject(process, 10000));
@@ -172,7 +173,7 @@ TEST_F(ProcessContractTest, ShellExecuteReturnsAProcessHandleOnlyWhenAsked) {
   EXPECT_TRUE(CloseHandle(process));
 
   process = kSentinelHandle;
-  ASSERT_TRUE(ShellExecuteExW(0, L"open", kCmd, L"/C exit 7", kSwHide, &process));
+  ASSERT_TRUE(ShellExecuteExW(0, L"open", kCmd, L"/C exit 7", L"", kSwHide, &process));
   EXPECT_EQ(nullptr, process) << "no SEE_MASK_NOCLOSEPROCESS, no handle";
 }
 
@@ -180,8 +181,8 @@ TEST_F(ProcessContractTest, ShellExecuteOfAMissingFileFails) {
   Handle process = kSentinelHandle;
   SetLastError(kSentinel);
   EXPECT_FALSE(ShellExecuteExW(kSeeMaskNoCloseProcess, L"open",
-                               L"C:\\Windows\\System32\\no-such-installer.exe", L"", kSwHide,
-                               &process));
+                               L"C:\\Windows\\System32\\no-such-installer.exe", L"", L"",
+                               kSwHide, &process));
   if (RunningOnWine()) {
     // Wine 8 tries its own error box, which fails without a display, and
     // leaves that failure (1400) as the last error.

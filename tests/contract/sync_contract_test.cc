@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 #include "platform/security.h"
 #include "platform/sync.h"

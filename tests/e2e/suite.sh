@@ -301,7 +301,7 @@ scenario_runtimes() {
     log="$(cat "$(tsl_world_standin_log)" 2>/dev/null)"
     expect_match "$SCENARIO: installer ran once with the exact switches" \
       "$(grep -c "^$role start" <<<"$log") $(grep "^$role start" <<<"$log")" \
-      "^1 $role start pid=[0-9]+ image=C:\\\\users\\\\[^\\\\]+\\\\Temp\\\\TSL-[0-9A-F]+\\\\TSL[0-9a-f]+\\.exe args=\\[$switches\\] "
+      "^1 $role start pid=[0-9]+ image=C:\\\\windows\\\\temp\\\\TSL-[0-9A-F]+\\\\TSL[0-9a-f]+\\.exe args=\\[$switches\\] "
     expect_match "$SCENARIO: installer started hidden (SW_HIDE)" "$log" "^$role start .* show=0$"
     expect_match "$SCENARIO: installer ended on its own" "$log" "^$role end pid=[0-9]+ exit="
     # The private folder the installer ran from is gone.
@@ -669,8 +669,74 @@ scenario_refused_swap() {
   expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
 }
 
+scenario_start_folder() {
+  scenario "a schtasks.bat in the folder the setup is started from"
+  clean_machine
+  runtimes both
+  local folder="$E2E_DIR/start" marker="$E2E_DIR/start/bat-ran.txt"
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  cp "$E2E_SETUP" "$folder/TessalineSetup.exe"
+  local name
+  for name in schtasks.bat schtasks.cmd; do
+    printf '@echo %s>>"%s\\start\\bat-ran.txt"\r\n@exit /b 0\r\n' "$name" "$E2E_WDIR" >"$folder/$name"
+  done
+  # The setup's current folder is the one it lies in, as after a double-click
+  # in Downloads.
+  pushd "$folder" >/dev/null || return
+  run_setup start-folder "$E2E_WDIR\\start\\TessalineSetup.exe"
+  local started=$?
+  popd >/dev/null || return
+  [ "$started" -eq 0 ] || return
+  e2e_click install
+  box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
+    '[&Yes][&No]' && answer Tessaline n
+  close_setup 0
+  # Wine's own schtasks.exe answers /Create with 1: the line reached it.
+  trace_has "[schtasks.exe ran]" "$schtasks_line"
+  tsl_world_fwp_install
+  pushd "$folder" >/dev/null || return
+  e2e_start start-folder-uninstall "C:\\Program Files\\Maretto\\TSL\\updater.exe" /uninstall /silent
+  popd >/dev/null || return
+  if e2e_wait_exit 60; then expect "$SCENARIO: uninstall exit code" "$E2E_EXIT" 0; else fail "$SCENARIO: uninstall exit" "still running"; e2e_stop; fi
+  expect "$SCENARIO: no schtasks.bat or .cmd ran" "$(cat "$marker" 2>/dev/null)" ""
+  rm -rf "$folder"
+}
+
+scenario_renamed_source() {
+  scenario "the setup's own file renamed and replaced during the install"
+  clean_machine
+  runtimes both
+  local folder="$E2E_DIR/src" wfolder="$E2E_WDIR\\src" original
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  cp "$E2E_SETUP" "$folder/TessalineSetup.exe"
+  original="$(sha "$folder/TessalineSetup.exe")"
+  # Ten seconds of download to act in.
+  tsl_world_fault $deploy $velquist_path trickle 1024 0.25
+  run_setup renamed-source "$wfolder\\TessalineSetup.exe" || return
+  e2e_click install
+  local i
+  for i in $(seq 1 100); do
+    e2e_labels | grep -qF 'Downloading application files' && break
+    sleep 0.1
+  done
+  # A program of the user's tries to rename the running setup away...
+  e2e_wine cmd /c move "$wfolder\\TessalineSetup.exe" "$wfolder\\moved.exe" >/dev/null
+  expect "$SCENARIO: renaming the held setup is refused" "$(ls "$folder" | tr '\n' ' ')" "TessalineSetup.exe "
+  # ...and where Windows' rules are bypassed (a rename from Linux), another
+  # program takes its name: the copy is made from the held file all the same.
+  mv "$folder/TessalineSetup.exe" "$folder/moved.exe"
+  cp "$(tsl_world_served $deploy $velquist_path)" "$folder/TessalineSetup.exe"
+  box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
+    '[&Yes][&No]' && answer Tessaline n
+  close_setup 0
+  expect "$SCENARIO: updater.exe is the elevated setup" "$(sha "$E2E_INSTALL/updater.exe")" "$original"
+  rm -rf "$folder"
+}
+
 all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file
-  update_cut update_running second_setup killed_setup refused_swap)
+  start_folder renamed_source update_cut update_running second_setup killed_setup refused_swap)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

@@ -11,6 +11,7 @@
 #include "app/ui_state.h"
 #include "platform/dialog.h"
 #include "platform/fake/fake.h"
+#include "platform/file.h"
 #include "platform/process.h"
 #include "platform/thread.h"
 #include "platform/ui.h"
@@ -58,6 +59,7 @@ class EntryTest : public ::testing::Test {
     EXPECT_EQ(0, fake::LiveIconCount());
     EXPECT_EQ(0, fake::LiveSidCount());
     EXPECT_EQ(0, fake::OpenThreadHandleCount());
+    EXPECT_EQ(0, fake::OpenFileHandleCount());
     EXPECT_TRUE(fake::GdiMisuse().empty());
   }
 };
@@ -137,6 +139,14 @@ TEST_F(EntryTest, AdministratorCheckAndRelaunch) {
          fake::SetAdministrator(false);
        }, L"", true, true,
        false, 1},
+      {"path longer than MAX_PATH: a cut path is never elevated",
+       [] {
+         std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\TessalineSetup.exe";
+         fake::AddFile(deep, "MZ");
+         fake::SetModuleFileName(deep);
+         fake::SetAdministrator(false);
+       },
+       L"", false, true, false, 1},
       {"SID cannot be built: counts as no membership",
        [] { fake::FailNextAllocateSid(platform::kErrorNotEnoughMemory); }, L"", true, false, false,
        0},
@@ -176,6 +186,31 @@ TEST_F(EntryTest, AdministratorCheckAndRelaunch) {
     EXPECT_EQ(platform::kDpiAwarenessContextPerMonitorAwareV2, fake::ProcessDpiAwarenessContext());
     EXPECT_EQ(platform::kIccStandardClasses, fake::CommonControlClasses());
     EXPECT_EQ(platform::kLoadLibrarySearchSystem32, fake::DefaultDllDirectories());
+    ExpectEverythingReleased();
+  }
+}
+
+// While the run lasts, the folder it was started from is not its current
+// folder, and its own file can be neither renamed nor replaced; at its
+// end the file is free again.
+TEST_F(EntryTest, RunsFromTheSystemFolderAndHoldsItsOwnFile) {
+  for (const wchar_t* commandLine : {L"", L"/silent"}) {
+    SCOPED_TRACE(fake::ToUtf8(commandLine));
+    TearDown();
+    SetUp();
+    std::wstring currentDuringRun;
+    uint32_t renameError = 0;
+    fake::WhenIdle([&] {
+      currentDuringRun = fake::CurrentDirectory();
+      renameError = platform::MoveFileExW(kModule, L"C:\\Users\\User\\Downloads\\x.exe", 0)
+                        ? 0
+                        : platform::GetLastError();
+      fake::PressCloseBox(g_mainWindow);
+    });
+    EXPECT_EQ(0, RunSetup(fake::MainInstance(), commandLine));
+    EXPECT_EQ("C:\\Windows\\System32", fake::ToUtf8(currentDuringRun));
+    EXPECT_EQ(platform::kErrorSharingViolation, renameError);
+    EXPECT_TRUE(fake::TraceLines().empty());
     ExpectEverythingReleased();
   }
 }

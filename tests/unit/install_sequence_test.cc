@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/window.h"
+#include "registration/own_image.h"
 #include "tests/unit/label_screen.h"
 
 namespace {
@@ -30,7 +31,7 @@ const std::wstring kApp = kFolder + L"\\Velquist.exe";
 const std::wstring kUpdater = kFolder + L"\\updater.exe";
 const std::wstring kShortcut = L"C:\\Users\\User\\Desktop\\Tessaline.lnk";
 const std::wstring kSetup = L"C:\\Users\\User\\Downloads\\TessalineSetup.exe";
-const std::wstring kCmd = L"C:\\Windows\\System32\\cmd.exe";
+const std::wstring kSchtasks = L"C:\\Windows\\System32\\schtasks.exe";
 const std::wstring kEntryKey =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline";
 const std::wstring kVcKey = L"SOFTWARE\\Microsoft\\VisualStudio\\14.0\\VC\\Runtimes\\x64";
@@ -40,7 +41,7 @@ const std::wstring kLoaderUrl = L"https://deploy.maretto.example/executable/WebV
 const std::wstring kAppUrl = L"https://deploy.maretto.example/executable/Velquist.exe";
 const std::wstring kVcUrl = L"https://aka.ms/vs/17/release/vc_redist.x64.exe";
 const std::wstring kWebView2Url = L"https://go.microsoft.com/fwlink/p/?LinkId=2124703";
-const std::wstring kInstallerPattern = std::wstring(fake::kTempFolder) + L"TSL-*\\TSL*.exe";
+const std::wstring kInstallerPattern = L"C:\\Windows\\Temp\\TSL-*\\TSL*.exe";
 
 const std::string kLoaderBytes = "MZ loader dll, new";
 const std::string kAppBytes = "MZ Velquist, new";
@@ -131,7 +132,7 @@ class InstallSequenceTest : public ::testing::Test {
   }
 
   // A machine ready for a first install: the window with every paint
-  // recorded, the setup program, cmd.exe, both runtimes unless told
+  // recorded, the setup program, schtasks.exe, both runtimes unless told
   // otherwise, and all four downloads served.
   void Fresh(bool vcPresent = true, bool webView2Present = true) {
     fake::Reset();
@@ -158,7 +159,7 @@ class InstallSequenceTest : public ::testing::Test {
       loaderAtBox_.push_back(StagedLoaderExists());
     });
     fake::AddFile(kSetup, kSetupBytes);
-    fake::AddFile(kCmd, "MZ cmd");
+    fake::AddFile(kSchtasks, "MZ cmd");
     if (vcPresent) {
       fake::SetRegistryValue(kHkeyLocalMachine, kVcKey, L"Installed", platform::kRegDword,
                              fake::RegDword(1));
@@ -176,7 +177,10 @@ class InstallSequenceTest : public ::testing::Test {
   // RunInstall, with what must hold however it ends: the busy flag up at
   // every paint and in every box, down on return, and nothing left open.
   bool Run() {
+    // The entry holds the program's own file from the start of the run.
+    HoldOwnImage("[Install] ");
     bool result = RunInstall();
+    ReleaseOwnImage();
     EXPECT_FALSE(g_operationInProgress.load()) << "busy flag still up after the return";
     for (size_t i = 0; i < busy_.size(); ++i) {
       EXPECT_TRUE(busy_[i]) << "busy flag down at screen " << i << " " << screens_[i];
@@ -193,6 +197,8 @@ class InstallSequenceTest : public ::testing::Test {
     EXPECT_EQ(std::vector<std::wstring>{L"C:\\Users\\User\\AppData\\Local\\Temp"},
               fake::ListTree(fake::kTempFolder))
         << "left in the temp folder";
+    EXPECT_EQ(std::vector<std::wstring>{L"C:\\Windows\\Temp"}, fake::ListTree(L"C:\\Windows\\Temp"))
+        << "left in the system's temp folder";
     return result;
   }
 
@@ -215,7 +221,7 @@ class InstallSequenceTest : public ::testing::Test {
     if (fake::ShellLinkAt(kShortcut)) out.push_back("shortcut");
     if (fake::FileContent(kUpdater) == kSetupBytes) out.push_back("updater");
     for (const auto& start : fake::ProcessStarts()) {
-      if (start.program == kCmd && start.commandLine.find(L"/Create") != std::wstring::npos &&
+      if (start.program == kSchtasks && start.commandLine.find(L"/Create") != std::wstring::npos &&
           start.started) {
         out.push_back("task");
       }
@@ -249,13 +255,13 @@ class InstallSequenceTest : public ::testing::Test {
     });
   }
 
-  // While a started program runs: cmd.exe when `pattern` is kCmd, an
+  // While a started program runs: schtasks.exe when `pattern` is kSchtasks, an
   // installer otherwise.
   void CancelWhileRunning(const std::wstring& pattern) {
     fake::SetProcessScript(pattern, Exits(0, 500));
-    const bool command = pattern == kCmd;
+    const bool command = pattern == kSchtasks;
     fake::OnProcessStart([command](const fake::ProcessStart& start) {
-      if ((start.program == kCmd) == command) g_cancelRequested = true;
+      if ((start.program == kSchtasks) == command) g_cancelRequested = true;
     });
   }
 
@@ -386,7 +392,7 @@ TEST_F(InstallSequenceTest, MissingRuntimesAreInstalledAndOnlyWebView2IsFollowed
     std::vector<std::wstring> arguments;
     for (const auto& start : fake::ProcessStarts()) {
       std::wstring quoted = L"\"" + start.program + L"\" ";
-      if (start.program != kCmd && start.commandLine.compare(0, quoted.size(), quoted) == 0) {
+      if (start.program != kSchtasks && start.commandLine.compare(0, quoted.size(), quoted) == 0) {
         arguments.push_back(start.commandLine.substr(quoted.size()));
       }
     }
@@ -553,7 +559,7 @@ TEST_F(InstallSequenceTest, CancelStopsAtTheNextCheck) {
       {"after the last check", true, true,
        [this] { CancelAtScreenWithDetail(L"Scheduling automatic updates"); }, true, kLastScreen,
        kEverything},
-      {"while the task command runs", true, true, [this] { CancelWhileRunning(kCmd); }, true,
+      {"while the task command runs", true, true, [this] { CancelWhileRunning(kSchtasks); }, true,
        kLastScreen, kEverything},
       {"while the entry is written", true, true,
        [this] { CancelAtScreenWithDetail(L"Registering application"); }, true, kLastScreen,
@@ -614,12 +620,12 @@ TEST_F(InstallSequenceTest, NonFatalFailuresAreTracedAndTheInstallCompletes) {
       {"shortcut cannot be saved",
        [] { fake::FailNextShellLink(fake::ShellLinkStep::kSave, platform::kEAccessDenied); },
        {noShortcut, registered}, noLink, 0},
-      {"schtasks exits 1", [] { fake::SetProcessScript(kCmd, Exits(1)); },
+      {"schtasks exits 1", [] { fake::SetProcessScript(kSchtasks, Exits(1)); },
        {"[Install] schtasks returned: 1\n", registered}, kEverything, 0},
-      {"cmd.exe cannot start", [cmdMissing] { fake::SetProcessScript(kCmd, cmdMissing); },
+      {"schtasks.exe cannot start", [cmdMissing] { fake::SetProcessScript(kSchtasks, cmdMissing); },
        {"[Install] Failed to create scheduled task process: 2\n", registered},
        {"folder", "loader", "app", "shortcut", "updater", "entry"}, 0},
-      {"task command still running after 10 s", [hangs] { fake::SetProcessScript(kCmd, hangs); },
+      {"task command still running after 10 s", [hangs] { fake::SetProcessScript(kSchtasks, hangs); },
        {"[Install] schtasks returned: 259\n", registered}, kEverything, 10000},
       {"entry key denied",
        [] {
@@ -648,7 +654,7 @@ TEST_F(InstallSequenceTest, RunningAsTheUpdaterCopyLeavesItAndCompletes) {
   EXPECT_TRUE(Run());
   EXPECT_EQ(kCleanRun, screens_);
   EXPECT_EQ(std::optional<std::string>("updater from last week"), fake::FileContent(kUpdater));
-  EXPECT_EQ((std::vector<std::string>{"[Install] Failed to copy updater: 32\n",
+  EXPECT_EQ((std::vector<std::string>{"[Install] Running as the updater copy: left as it is\n",
                                       "[Install] Registered in Add/Remove Programs\n"}),
             fake::TraceLines());
   EXPECT_EQ((std::vector<std::string>{"folder", "loader", "app", "shortcut", "task", "entry"}),
@@ -775,8 +781,14 @@ std::vector<EndPoint> EndPoints(bool update) {
       points.push_back({"rename " + std::to_string(n) + (how == How::kKill ? ", killed" : ", fails"),
                         how, [n, how] {
                           auto calls = std::make_shared<int>(0);
-                          fake::OnMoveFile([n, how, calls](const std::wstring&,
-                                                           const std::wstring&) -> uint32_t {
+                          fake::OnMoveFile([n, how, calls](const std::wstring& from,
+                                                           const std::wstring& to) -> uint32_t {
+                            // Only the renames of the application's two files.
+                            auto ours = [](const std::wstring& path) {
+                              return path.compare(0, kApp.size(), kApp) == 0 ||
+                                     path.compare(0, kLoader.size(), kLoader) == 0;
+                            };
+                            if (!ours(from) && !ours(to)) return 0;
                             if ((*calls)++ != n) return 0;
                             if (how == How::kKill) throw Killed{};
                             return platform::kErrorAccessDenied;

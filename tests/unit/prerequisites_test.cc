@@ -19,11 +19,12 @@ using platform::kHkeyCurrentUser;
 using platform::kHkeyLocalMachine;
 
 const std::wstring kVcUrl = L"https://aka.ms/vs/17/release/vc_redist.x64.exe";
-const std::wstring kTemp = fake::kTempFolder;
+// The system's temp folder, where users cannot rename or delete our entries.
+const std::wstring kTemp = L"C:\\Windows\\Temp\\";
 // Wherever the private folder lands, the installer is started from it.
 const std::wstring kInstallerPattern = kTemp + L"TSL-*\\TSL*.exe";
 const std::string kInstallerBytes = "MZ\x90\0 vc_redist stand-in";
-constexpr char kAdminOnly[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+constexpr char kAdminOnly[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 fake::HttpResponse Body(const std::string& bytes) {
   fake::HttpResponse r;
@@ -267,7 +268,7 @@ std::vector<InstallerCase> InstallerCases() {
       {"no temp folder",
        [served] {
          served();
-         platform::RemoveDirectoryW(fake::kTempFolder);
+         platform::RemoveDirectoryW(kTemp);
        },
        false, L"Failed to create temporary file (error 3)", false},
       {"random generator fails",
@@ -308,7 +309,7 @@ TEST_F(PrerequisitesTest, EachOutcomeGivesItsResultAndReasonAndLeavesNothing) {
       EXPECT_EQ(1u, fake::ProcessOutcomes()[0].exitCode);
     }
     // The temporary folder may only be removed once the installer is gone.
-    if (fake::Exists(fake::kTempFolder)) ExpectNothingLeft();
+    if (fake::Exists(kTemp)) ExpectNothingLeft();
     g_cancelRequested = false;
   }
 }
@@ -319,7 +320,7 @@ TEST_F(PrerequisitesTest, EachOutcomeWithoutErrorOutputGivesTheSameResult) {
     Fresh();
     c.setUp();
     EXPECT_EQ(c.result, RunVc(nullptr));
-    if (fake::Exists(fake::kTempFolder)) ExpectNothingLeft();
+    if (fake::Exists(kTemp)) ExpectNothingLeft();
     g_cancelRequested = false;
   }
 }
@@ -347,8 +348,10 @@ TEST_F(PrerequisitesTest, StartsTheDownloadedFileHiddenFromAnAdminOnlyFolder) {
   EXPECT_EQ(0, start.showWindow) << "SW_HIDE";
   EXPECT_TRUE(std::regex_match(
       fake::ToUtf8(start.program),
-      std::regex(R"(C:\\Users\\User\\AppData\\Local\\Temp\\TSL-[0-9A-F]{32}\\TSL[0-9A-F]{1,4}\.exe)")))
+      std::regex(R"(C:\\Windows\\Temp\\TSL-[0-9A-F]{32}\\TSL[0-9A-F]{1,4}\.exe)")))
       << fake::ToUtf8(start.program);
+  EXPECT_EQ(start.program.substr(0, start.program.rfind(L'\\')), start.directory)
+      << "the installer works in its own folder";
   EXPECT_EQ(kInstallerBytes, contentAtStart);
   EXPECT_EQ(kAdminOnly, fake::ToUtf8(securityAtStart.value_or(L"<none>")));
   // The folder, the reserved name and the installer; nothing else beside it.
@@ -357,8 +360,7 @@ TEST_F(PrerequisitesTest, StartsTheDownloadedFileHiddenFromAnAdminOnlyFolder) {
   ExpectNothingLeft();
 }
 
-// A program of the user's may rename anything in the user's temp folder;
-// while the installer is fetched and started, our folder must stay put.
+// While the installer is fetched and started, our folder stays put.
 TEST_F(PrerequisitesTest, PrivateFolderCannotBeRenamedWhileInUse) {
   fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
   std::vector<uint32_t> renameErrors;
@@ -499,6 +501,48 @@ TEST_F(PrerequisitesTest, FolderThatCannotBeEmptiedIsTraced) {
   EXPECT_TRUE(RunVc(nullptr));
   EXPECT_EQ(std::vector<std::string>{"[Install] Failed to remove temporary folder (error 145)\n"},
             fake::TraceLines());
+}
+
+// Whatever takes the folder's name between its creation and its use is
+// not written into, started from or removed: a folder of the user's, a link
+// to a folder elsewhere, a file.
+TEST_F(PrerequisitesTest, FolderSwappedAfterItsCreationIsRefused) {
+  const std::wstring victim = L"C:\\ProgramData\\Victim";
+  struct Row {
+    const char* name;
+    std::function<void(const std::wstring& name)> plant;
+    const char* reason;
+  };
+  const std::vector<Row> rows = {
+      {"a folder of the user's", [](const std::wstring& n) { fake::AddDirectory(n); },
+       "Failed to create temporary file (error 1307)"},
+      {"a link to another folder",
+       [victim](const std::wstring& n) { fake::AddJunction(n, victim); },
+       "Failed to create temporary file (error 1921)"},
+      {"a file", [](const std::wstring& n) { fake::AddFile(n, "x"); },
+       "Failed to create temporary file (error 267)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
+    fake::AddFile(victim + L"\\keep.txt", "keep");
+    std::wstring planted;
+    fake::OnCreateDirectory([&](const std::wstring& path) {
+      if (path.rfind(kTemp + L"TSL-", 0) != 0 || !planted.empty()) return;
+      planted = path;
+      ASSERT_TRUE(platform::MoveFileExW(path, kTemp + L"moved-away", 0));
+      row.plant(path);
+    });
+    std::wstring error;
+    EXPECT_FALSE(RunVc(&error));
+    EXPECT_EQ(row.reason, fake::ToUtf8(error));
+    EXPECT_TRUE(fake::HttpRequests().empty()) << "downloaded into it";
+    EXPECT_TRUE(fake::ProcessStarts().empty());
+    EXPECT_EQ((std::vector<std::wstring>{victim, victim + L"\\keep.txt"}), fake::ListTree(victim));
+    EXPECT_TRUE(fake::Exists(planted)) << "what is not ours is not removed";
+    EXPECT_EQ(0, fake::OpenFileHandleCount());
+  }
 }
 
 TEST_F(PrerequisitesTest, PrivateFolderLiesInTheTempFolderWithTheAdminOnlyList) {

@@ -184,7 +184,8 @@ TEST_F(ThreadProcsTest, InstallOutcomes) {
       const fake::ProcessStart& start = launches[0];
       EXPECT_EQ("C:\\Program Files\\Maretto\\TSL\\Velquist.exe", fake::ToUtf8(start.program));
       EXPECT_EQ("open", fake::ToUtf8(start.verb));
-      EXPECT_EQ(std::make_tuple(nullptr, std::string(), std::string(), platform::kSwShowNormal),
+      EXPECT_EQ(std::make_tuple(nullptr, std::string(), std::string("C:\\Program Files\\Maretto\\TSL"),
+                                platform::kSwShowNormal),
                 std::make_tuple(start.owner, fake::ToUtf8(start.parameters),
                                 fake::ToUtf8(start.directory), start.show));
       EXPECT_TRUE(start.started);

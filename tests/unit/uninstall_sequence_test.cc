@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "platform/window.h"
+#include "registration/own_image.h"
 #include "tests/unit/label_screen.h"
 
 namespace {
@@ -26,7 +27,7 @@ const std::vector<std::wstring> kAllFolders = {kTsl, kMaretto, kSarvenna, kDataM
 const std::wstring kUpdater = kTsl + L"\\updater.exe";
 const std::wstring kShortcut = std::wstring(fake::kDesktopFolder) + L"\\Tessaline.lnk";
 const std::string kUpdaterBytes = "MZ updater";
-const std::wstring kCmd = L"C:\\Windows\\System32\\cmd.exe";
+const std::wstring kSchtasks = L"C:\\Windows\\System32\\schtasks.exe";
 
 using label_screen::Screen;
 
@@ -92,8 +93,8 @@ const std::string kMovedLine =
 int TaskDeletionsStarted() {
   int n = 0;
   for (const auto& start : fake::ProcessStarts()) {
-    n += start.started && start.program == kCmd &&
-         start.commandLine.find(L"schtasks /Delete") != std::wstring::npos;
+    n += start.started && start.program == kSchtasks &&
+         start.commandLine.find(L"schtasks.exe\" /Delete") != std::wstring::npos;
   }
   return n;
 }
@@ -123,7 +124,7 @@ class RunUninstallTest : public ::testing::Test {
     idlePaints_ = 0;
     busyDuringBox_.clear();
     screensAtBox_ = 0;
-    fake::AddFile(kCmd, "MZ");  // schtasks runs through it
+    fake::AddFile(kSchtasks, "MZ");
     label_screen::CreateWindows();
     fake::OnPaint([this](platform::WindowHandle w) {
       EXPECT_EQ(g_mainWindow, w);
@@ -140,6 +141,7 @@ class RunUninstallTest : public ::testing::Test {
   void TearDown() override {
     for (platform::Handle h : held_) platform::CloseHandle(h);
     held_.clear();
+    ReleaseOwnImage();
     EXPECT_EQ(0, fake::OpenFileHandleCount()) << "file handles leaked";
     EXPECT_EQ(0, fake::OpenFindHandleCount()) << "search handles leaked";
     EXPECT_EQ(0, fake::OpenFwpmHandleCount()) << "engine left open";
@@ -182,6 +184,8 @@ class RunUninstallTest : public ::testing::Test {
   void RunningFrom(const std::wstring& path) {
     if (!fake::Exists(path)) fake::AddFile(path, kUpdaterBytes);
     fake::SetModuleFileName(path);
+    // As the entry does at the start of every run.
+    HoldOwnImage("[Uninstall] ");
   }
 
   bool Run() {

@@ -7,30 +7,34 @@
 #include "platform/fake/fake.h"
 #include "platform/file.h"
 #include "platform/process.h"
+#include "registration/own_image.h"
 
 namespace {
 
-const std::wstring kCmd = L"C:\\Windows\\System32\\cmd.exe";
+const std::wstring kSchtasks = L"C:\\Windows\\System32\\schtasks.exe";
 const std::wstring kSetup = L"C:\\Users\\User\\Downloads\\TessalineSetup.exe";
 const std::wstring kUpdater = L"C:\\Program Files\\Maretto\\TSL\\updater.exe";
 const std::string kSetupBytes = std::string("MZ\0\x01setup program bytes", 24);
 
 const std::wstring kCreateLine =
-    L"/C schtasks /Create /F /TN \"Maretto\\TSL Updater\" /TR "
+    L"\"C:\\Windows\\System32\\schtasks.exe\" /Create /F /TN \"Maretto\\TSL Updater\" /TR "
     L"\"\\\"C:\\Program Files\\Maretto\\TSL\\updater.exe\\\"\" "
     L"/SC WEEKLY /D SUN /ST 03:00 /RL HIGHEST /RU SYSTEM";
-const std::wstring kDeleteLine = L"/C schtasks /Delete /F /TN \"Maretto\\TSL Updater\"";
+const std::wstring kDeleteLine =
+    L"\"C:\\Windows\\System32\\schtasks.exe\" /Delete /F /TN \"Maretto\\TSL Updater\"";
 
 class UpdateTaskTest : public ::testing::Test {
  protected:
   void SetUp() override { Fresh(); }
   void TearDown() override {
+    ReleaseOwnImage();
     EXPECT_EQ(0, fake::OpenProcessHandleCount()) << "process or thread handle left open";
     EXPECT_EQ(0, fake::OpenFileHandleCount());
   }
   void Fresh() {
+    ReleaseOwnImage();
     fake::Reset();
-    fake::AddFile(kCmd, "MZ cmd");
+    fake::AddFile(kSchtasks, "MZ schtasks");
     fake::AddFile(kSetup, kSetupBytes);
     fake::AddDirectory(L"C:\\Program Files\\Maretto\\TSL");
   }
@@ -38,61 +42,110 @@ class UpdateTaskTest : public ::testing::Test {
 
 // ---- InstallUpdaterCopy ----
 
+const std::wstring kMoved = L"C:\\Users\\User\\Downloads\\moved.exe";
+
+// The updater is the elevated program's bytes, or stays as it was; no
+// staging file stays behind and the copy is never read-only.
 TEST_F(UpdateTaskTest, UpdaterCopyOutcomes) {
   struct Row {
     const char* name;
-    std::function<void()> setUp;
+    std::function<void()> beforeHold;  // between the start and the hold
+    std::function<void()> afterHold;   // between the hold and the copy
     std::vector<std::string> trace;
     std::string updater;  // its content afterwards, "<missing>" when none
   };
   const std::vector<Row> rows = {
-      {"first install", [] {}, {}, kSetupBytes},
-      {"an older updater is overwritten", [] { fake::AddFile(kUpdater, "old updater"); }, {},
+      {"first install", [] {}, [] {}, {}, kSetupBytes},
+      {"an older updater is replaced", [] { fake::AddFile(kUpdater, "old updater"); }, [] {}, {},
        kSetupBytes},
-      {"running as the updater itself: copy onto itself",
+      {"a read-only source gives a writable copy",
+       [] { platform::SetFileAttributesW(kSetup, 0x1); }, [] {}, {}, kSetupBytes},
+      {"running as the updater itself: left alone",
        [] {
          fake::AddFile(kUpdater, "the updater");
          fake::SetModuleFileName(kUpdater);
        },
-       {"[Install] Failed to copy updater: 32\n"}, "the updater"},
+       [] {}, {"[Install] Running as the updater copy: left as it is\n"}, "the updater"},
       {"install folder missing",
-       [] { platform::RemoveDirectoryW(L"C:\\Program Files\\Maretto\\TSL"); },
+       [] { platform::RemoveDirectoryW(L"C:\\Program Files\\Maretto\\TSL"); }, [] {},
        {"[Install] Failed to copy updater: 3\n"}, "<missing>"},
-      {"read-only updater", [] { fake::AddFile(kUpdater, "locked", 0x1); },
+      {"read-only updater", [] { fake::AddFile(kUpdater, "locked", 0x1); }, [] {},
        {"[Install] Failed to copy updater: 5\n"}, "locked"},
       {"updater held open by another program",
        [] {
          fake::AddFile(kUpdater, "busy");
          fake::HoldOpen(kUpdater, 0x1);
        },
-       {"[Install] Failed to copy updater: 32\n"}, "busy"},
+       [] {}, {"[Install] Failed to copy updater: 5\n"}, "busy"},
       {"path of the running program longer than MAX_PATH",
        [] {
          std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\TessalineSetup.exe";
          fake::AddFile(deep, kSetupBytes);
          fake::SetModuleFileName(deep);
        },
-       {"[Install] Failed to copy updater: 122\n"}, "<missing>"},
+       [] {}, {}, kSetupBytes},
+      {"renaming the held program and putting another in its place is refused", [] {},
+       [] {
+         EXPECT_FALSE(platform::MoveFileExW(kSetup, kMoved, 0));
+         EXPECT_EQ(32u, platform::GetLastError());
+         EXPECT_FALSE(platform::DeleteFileW(kSetup));
+       },
+       {}, kSetupBytes},
+      {"another file put in place of the program before the hold is not copied",
+       [] {
+         ASSERT_TRUE(platform::MoveFileExW(kSetup, kMoved, 0));
+         fake::AddFile(kSetup, "planted");
+       },
+       [] {},
+       {"[Install] The program's own file is not the one running: 1006\n",
+        "[Install] Failed to copy updater: 1006\n"},
+       "<missing>"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Fresh();
-    row.setUp();
+    row.beforeHold();
+    HoldOwnImage("[Install] ");
+    row.afterHold();
     InstallUpdaterCopy();
     EXPECT_EQ(row.trace, fake::TraceLines());
     EXPECT_EQ(row.updater, fake::FileContent(kUpdater).value_or("<missing>"));
+    EXPECT_FALSE(fake::Exists(kUpdater + L".new"));
+    if (row.updater == kSetupBytes) {
+      EXPECT_EQ(0u, platform::GetFileAttributesW(kUpdater) & 0x1) << "read-only copy";
+    }
+    ReleaseOwnImage();
     fake::Reset();  // closes what HoldOpen opened
   }
 }
 
+TEST_F(UpdateTaskTest, UpdaterCopyNeedsTheHold) {
+  InstallUpdaterCopy();
+  EXPECT_EQ((std::vector<std::string>{"[Install] Failed to copy updater: 6\n"}),
+            fake::TraceLines());
+  EXPECT_FALSE(fake::Exists(kUpdater));
+}
+
+// A copy whose write fails half-way leaves the old updater whole.
+TEST_F(UpdateTaskTest, FailedWriteLeavesTheOldUpdater) {
+  fake::AddFile(kUpdater, "old updater");
+  fake::FailWritesTo(kUpdater + L".new", 112, 4);
+  HoldOwnImage("[Install] ");
+  InstallUpdaterCopy();
+  EXPECT_EQ((std::vector<std::string>{"[Install] Failed to copy updater: 112\n"}),
+            fake::TraceLines());
+  EXPECT_EQ(std::optional<std::string>("old updater"), fake::FileContent(kUpdater));
+  EXPECT_FALSE(fake::Exists(kUpdater + L".new"));
+}
+
 // ---- ScheduleUpdateTask and DeleteUpdateTask ----
 
-TEST_F(UpdateTaskTest, CreateRunsCmdHiddenWithTheExactLine) {
+TEST_F(UpdateTaskTest, CreateRunsSchtasksHiddenWithTheExactLine) {
   ScheduleUpdateTask();
   ASSERT_EQ(1u, fake::ProcessStarts().size());
   const fake::ProcessStart& start = fake::ProcessStarts()[0];
   EXPECT_EQ(fake::StartApi::kCreateProcessW, start.api);
-  EXPECT_EQ(kCmd, start.program);
+  EXPECT_EQ(kSchtasks, start.program);
   EXPECT_EQ(fake::ToUtf8(kCreateLine), fake::ToUtf8(start.commandLine));
   EXPECT_EQ(0x08000000u, start.creationFlags) << "CREATE_NO_WINDOW";
   EXPECT_EQ(0x1u, start.startupFlags) << "STARTF_USESHOWWINDOW";
@@ -100,16 +153,34 @@ TEST_F(UpdateTaskTest, CreateRunsCmdHiddenWithTheExactLine) {
   EXPECT_TRUE(fake::TraceLines().empty());
 }
 
-TEST_F(UpdateTaskTest, DeleteRunsCmdHiddenWithTheExactLine) {
+TEST_F(UpdateTaskTest, DeleteRunsSchtasksHiddenWithTheExactLine) {
   DeleteUpdateTask();
   ASSERT_EQ(1u, fake::ProcessStarts().size());
   const fake::ProcessStart& start = fake::ProcessStarts()[0];
   EXPECT_EQ(fake::StartApi::kCreateProcessW, start.api);
-  EXPECT_EQ(kCmd, start.program);
+  EXPECT_EQ(kSchtasks, start.program);
   EXPECT_EQ(fake::ToUtf8(kDeleteLine), fake::ToUtf8(start.commandLine));
   EXPECT_EQ(0x08000000u, start.creationFlags);
   EXPECT_EQ(0x1u, start.startupFlags);
   EXPECT_EQ(0, start.showWindow);
+}
+
+// The folder the setup was started from is the user's (Downloads): a
+// "schtasks" there, of any kind, is never what runs.
+TEST_F(UpdateTaskTest, NothingIsLookedUpInTheCurrentFolder) {
+  const std::wstring start = fake::kStartFolder;
+  for (const wchar_t* planted : {L"schtasks.bat", L"schtasks.cmd", L"schtasks.exe", L"cmd.exe"}) {
+    fake::AddFile(start + L"\\" + planted, "planted");
+  }
+  ASSERT_EQ(start, fake::CurrentDirectory());
+  ScheduleUpdateTask();
+  DeleteUpdateTask();
+  ASSERT_EQ(2u, fake::ProcessStarts().size());
+  for (const fake::ProcessStart& started : fake::ProcessStarts()) {
+    EXPECT_EQ(kSchtasks, started.program);
+    EXPECT_EQ(0u, started.commandLine.find(L"\"" + kSchtasks + L"\" /"))
+        << fake::ToUtf8(started.commandLine);
+  }
 }
 
 struct CommandRow {
@@ -120,7 +191,7 @@ struct CommandRow {
   bool leftRunning;       // the command is never terminated
 };
 
-void Script(fake::ProcessScript s) { fake::SetProcessScript(kCmd, s); }
+void Script(fake::ProcessScript s) { fake::SetProcessScript(kSchtasks, s); }
 
 fake::ProcessScript Exits(uint32_t code, uint32_t afterMs = 0) {
   fake::ProcessScript s;
@@ -151,7 +222,7 @@ TEST_F(UpdateTaskTest, CreateTracesEveryNonZeroExitAndStartFailure) {
       {"ends just within 10 seconds", [] { Script(Exits(0, 10000)); }, {}, 10000, false},
       {"still running after 10 seconds", [] { Script(NeverEnds()); },
        {"[Install] schtasks returned: 259\n"}, 10000, true},
-      {"cmd.exe missing", [] { platform::DeleteFileW(kCmd); },
+      {"schtasks.exe missing", [] { platform::DeleteFileW(kSchtasks); },
        {"[Install] Failed to create scheduled task process: 2\n"}, 0, false},
       {"start refused", [] { Script(Refused(5)); },
        {"[Install] Failed to create scheduled task process: 5\n"}, 0, false},
@@ -175,7 +246,7 @@ TEST_F(UpdateTaskTest, DeleteTracesOnlyAFailedStart) {
       {"task deleted", [] { Script(Exits(0, 300)); }, {}, 300, false},
       {"task did not exist", [] { Script(Exits(1)); }, {}, 0, false},
       {"still running after 10 seconds", [] { Script(NeverEnds()); }, {}, 10000, true},
-      {"cmd.exe missing", [] { platform::DeleteFileW(kCmd); },
+      {"schtasks.exe missing", [] { platform::DeleteFileW(kSchtasks); },
        {"[Uninstall] Scheduled task deletion returned false (may not exist)\n"}, 0, false},
       {"start refused", [] { Script(Refused(1450)); },
        {"[Uninstall] Scheduled task deletion returned false (may not exist)\n"}, 0, false},

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "install/prerequisites.h"
+#include "registration/own_image.h"
 #include "registration/uninstall_entry.h"
 #include "registration/update_task.h"
 
@@ -87,9 +88,11 @@ std::string DaclOf(const std::wstring& path) {
   return out;
 }
 
+// The system's temp folder, where the runtime installers' folders go.
 std::set<std::wstring> TempFolderEntries() {
-  wchar_t temp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, temp);
+  wchar_t windows[MAX_PATH + 1];
+  GetSystemWindowsDirectoryW(windows, MAX_PATH + 1);
+  std::wstring temp = std::wstring(windows) + L"\\Temp\\";
   std::set<std::wstring> names;
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((std::wstring(temp) + L"*").c_str(), &found);
@@ -178,7 +181,10 @@ TEST(Register, EntryWithASubkeyIsNotRemoved) {
 TEST(Register, CopiesTheRunningProgramAsTheUpdater) {
   CreateDirectoryW(L"C:\\Program Files\\Maretto", nullptr);
   CreateDirectoryW(kInstallFolder, nullptr);
+  // As the entry does at the start of every run.
+  HoldOwnImage("[Install] ");
   InstallUpdaterCopy();
+  ReleaseOwnImage();
   std::string copy = FileBytes(kUpdater);
   std::string self = FileBytes(Self().c_str());
   EXPECT_EQ(self.size(), copy.size());

@@ -65,7 +65,9 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t s[256], d[256], line[1024];
     Text(status, s, 256);
     Text(detail, d, 256);
-    if (!IsWindow(window)) break;
+    /* The labels go before the window does: a label read after its end
+       reads empty, which no screen ever showed. */
+    if (!IsWindow(window) || !IsWindow(status) || !IsWindow(detail)) break;
     swprintf(line, 1024, L"%ls\t%ls", s, d);
     if (wcscmp(line, last) != 0) {
       wcscpy(last, line);

@@ -1,0 +1,30 @@
+// The running program's own file, held open from the start of the run so
+// that nobody can rename or replace it while the run lasts: the updater copy
+// is made from this handle, never from a path.
+#ifndef REGISTRATION_OWN_IMAGE_H_
+#define REGISTRATION_OWN_IMAGE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+// The held file (read access, read sharing only), or kInvalidHandleValue
+// when it could not be held; g_ownImageError then says why.
+extern platform::Handle g_ownImage;
+extern uint32_t g_ownImageError;
+
+// Opens the running program's file and keeps it open. The handle is kept
+// only when it leads to the file the program was loaded from (where that
+// file is now); otherwise 1006 (ERROR_FILE_INVALID) is recorded and traced
+// with `tag` first. A hold from an earlier call is released first.
+void HoldOwnImage(const char* tag);
+
+// Closes the hold (the file can then be renamed again); safe to repeat.
+void ReleaseOwnImage();
+
+// The path in a form that CreateFileW takes at any length: "\\?\" before a
+// drive path of MAX_PATH characters or more ("\\?\UNC\" for a share).
+std::wstring LongPathForm(const std::wstring& path);
+
+#endif  // REGISTRATION_OWN_IMAGE_H_

@@ -5,6 +5,7 @@
 
 #include "app/ui_state.h"
 #include "install/download.h"
+#include "install/install_folder.h"
 #include "install/prerequisites.h"
 #include "install/product_constants.h"
 #include "install/setup_mutex.h"
@@ -79,7 +80,7 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   SetProgress(40);
   SetStatusText(L"Installing application...");
   SetDetailText(L"Creating installation directory");
-  uint32_t created = platform::SHCreateDirectoryExW(kInstallFolder);
+  uint32_t created = CreateInstallFolder();
   if (created != platform::kErrorSuccess && created != platform::kErrorAlreadyExists) {
     ShowFatal(L"Failed to create installation directory.\n\nError code: " +
                   std::to_wstring(created) +

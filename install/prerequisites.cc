@@ -3,6 +3,7 @@
 #include "app/ui_state.h"
 #include "install/download.h"
 #include "install/installer_job.h"
+#include "install/installer_signature.h"
 #include "install/product_constants.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
@@ -263,11 +264,21 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   }
 
   SetDetailText(L"Installing " + displayName + L"...");
+  // Held from the check until the installer has run, so that what runs is
+  // what was checked.
+  platform::Handle checked = platform::kInvalidHandleValue;
+  uint32_t trust = CheckInstallerSignature(installer, &checked);
+  if (trust != 0) {
+    RemovePrivateFolder(folder, pin, identity, placeholder, installer);
+    Report(errorText, InstallerSignatureError(trust));
+    return false;
+  }
   // The installer's working folder is the private one: nothing a user
   // could have put in the current folder is beside it.
   uint32_t code = 0;
   InstallerEnd end =
       RunInstallerInJob(installer, arguments, folder, kInstallerTimeoutMs, &code);
+  platform::CloseHandle(checked);
   RemovePrivateFolder(folder, pin, identity, placeholder, installer);
   if (end == InstallerEnd::kNotStarted) {
     Report(errorText, L"Failed to run installer (error " + std::to_wstring(code) + L")");

@@ -31,11 +31,12 @@ bool IsWebView2RuntimeInstalled();
 bool CreatePrivateTempFolder(std::wstring* folder, uint32_t* error);
 
 // Downloads https://host + urlPath into a private temporary folder as
-// "TSL<hex>.exe", runs it hidden with `arguments`, waits up to five minutes
-// and judges its exit code: 0, 3010 and 1638 are success. A start that
-// hands back no process counts as success without a wait. An installer
-// still running after five minutes is terminated with exit code 1. The
-// detail line shows "Downloading <displayName>..." and then
+// "TSL<hex>.exe", checks its signature (CheckInstallerSignature; a file
+// that fails is deleted, never started), runs it hidden with `arguments`,
+// waits up to five minutes and judges its exit code: 0, 3010 and 1638 are
+// success. A start that hands back no process counts as success without a
+// wait. An installer still running after five minutes is terminated with
+// exit code 1. The detail line shows "Downloading <displayName>..." and then
 // "Installing <displayName>...". The folder and its files are removed on
 // every way out. On failure, when errorText is given, its content is
 // replaced by the reason.

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "platform/file_handle.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -133,6 +135,90 @@ constexpr uint32_t kMovefileWriteThrough = 0x8;
 // FILE_SHARE_DELETE. A running image itself can be renamed. MOVEFILE_DELAY_UNTIL_REBOOT only records the
 // operation for the next start (administrators only) and moves nothing now.
 bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flags);
+
+
+// ---- Working through handles (no path between check and use) ----
+
+// Access rights for CreateFileW beside those of platform/file_handle.h.
+constexpr uint32_t kWriteDac = 0x00040000;
+constexpr uint32_t kWriteOwner = 0x00080000;
+constexpr uint32_t kFileWriteAttributes = 0x0100;
+
+// Reparse tags of the links the program meets.
+constexpr uint32_t kIoReparseTagMountPoint = 0xA0000003;  // junction
+constexpr uint32_t kIoReparseTagSymlink = 0xA000000C;
+
+// FILE_ATTRIBUTE_TAG_INFO.
+struct FileAttributeTagInfo {
+  uint32_t fileAttributes;
+  uint32_t reparseTag;  // 0 unless FILE_ATTRIBUTE_REPARSE_POINT is set
+};
+
+// FILE_STANDARD_INFO.
+struct FileStandardInfo {
+  int64_t allocationSize;
+  int64_t endOfFile;
+  uint32_t numberOfLinks;  // hard links (names) of the file
+  bool deletePending;
+  bool directory;
+};
+
+// FILE_BASIC_INFO. A time of 0 leaves that time unchanged when set;
+// fileAttributes 0 leaves the attributes unchanged, FILE_ATTRIBUTE_NORMAL
+// clears them all.
+struct FileBasicInfo {
+  int64_t creationTime;
+  int64_t lastAccessTime;
+  int64_t lastWriteTime;
+  int64_t changeTime;
+  uint32_t fileAttributes;
+};
+
+// FILE_DISPOSITION_INFO_EX and its flags.
+constexpr uint32_t kFileDispositionFlagDelete = 0x1;
+constexpr uint32_t kFileDispositionFlagPosixSemantics = 0x2;
+constexpr uint32_t kFileDispositionFlagIgnoreReadonlyAttribute = 0x10;
+struct FileDispositionInfoEx {
+  uint32_t flags;
+};
+
+// The directory classes of GetFileInformationByHandleEx.
+constexpr uint32_t kFileFullDirectoryInfo = 14;
+constexpr uint32_t kFileFullDirectoryRestartInfo = 15;
+
+// GetFileInformationByHandleEx(file, FileAttributeTagInfo or
+// FileStandardInfo, ...): what the handle itself is. A handle opened with
+// FILE_FLAG_OPEN_REPARSE_POINT on a link describes the link. False with 6
+// for a handle that is not an open file; *info is written only on success.
+bool GetFileInformationByHandleEx(Handle file, FileAttributeTagInfo* info);
+bool GetFileInformationByHandleEx(Handle file, FileStandardInfo* info);
+
+// GetFileInformationByHandleEx(folder, FileFullDirectoryRestartInfo or
+// FileFullDirectoryInfo, buffer): the folder's next entries (name and
+// attributes) as many as one buffer holds, from the first one with the
+// restart class. "." and ".." come first except in a drive's root; a link
+// is listed with FILE_ATTRIBUTE_REPARSE_POINT. False with 18 once every
+// entry was given, 87 for a handle that is not a folder, 5 without
+// FILE_LIST_DIRECTORY access; *entries is replaced only on success.
+bool GetFileInformationByHandleEx(Handle folder, uint32_t infoClass, std::vector<FindData>* entries);
+
+// SetFileInformationByHandle(file, FileBasicInfo, ...): needs
+// FILE_WRITE_ATTRIBUTES access (5 otherwise). The attributes belong to the
+// file, so every hard link of it shows the change.
+bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info);
+
+// SetFileInformationByHandle(file, FileDispositionInfo, ...) is declared
+// in platform/file_handle.h: the name goes when the last handle closes, and
+// until then the file cannot be opened again (5).
+
+// SetFileInformationByHandle(file, FileDispositionInfoEx, ...): as above;
+// with FILE_DISPOSITION_FLAG_POSIX_SEMANTICS the name goes at once (open
+// handles keep working), with FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE
+// a read-only file goes without its attribute being changed. Windows 10 on
+// NTFS has it (ignoring the read-only mark from version 1809); elsewhere,
+// Wine 8 included, it fails with 87 (or 50, 1), and FileDispositionInfo is
+// what there is.
+bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info);
 
 }  // namespace platform
 

@@ -27,6 +27,21 @@ void LocalFree(void* memory);
 // of platform/file.h: 183 exists, 3 missing parent.
 bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor);
 
+// ---- Access lists of open files and folders ----
+constexpr uint32_t kOwnerSecurityInformation = 0x00000001;
+constexpr uint32_t kDaclSecurityInformation = 0x00000004;
+constexpr uint32_t kProtectedDaclSecurityInformation = 0x80000000;
+
+// SetSecurityInfo(handle, SE_FILE_OBJECT, securityInformation, the
+// descriptor's owner, no group, the descriptor's DACL, no SACL): sets what
+// securityInformation names (PROTECTED_DACL_SECURITY_INFORMATION: the DACL
+// inherits nothing from the parent) and hands inheritable entries down to
+// what the folder holds. Returns 0 or the error: 5 without WRITE_DAC or
+// WRITE_OWNER access for what is set, 1307 an owner the caller may not
+// assign.
+uint32_t SetSecurityInfo(Handle handle, uint32_t securityInformation,
+                         SecurityDescriptor descriptor);
+
 // BCryptGenRandom(no algorithm, buffer, size, BCRYPT_USE_SYSTEM_PREFERRED_RNG)
 // from bcrypt.dll in System32: fills the buffer with random bytes from the
 // system's generator. Returns the NTSTATUS, 0 on success (0xC0000135 when

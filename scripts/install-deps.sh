@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb openbox wmctrl xdotool imagemagick liblnk-utils nginx
   librsvg2-bin icoutils x11-utils
+  osslsigncode softhsm2 libengine-pkcs11-openssl opensc
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs every test layer: host unit tests and the fake's contract tests
-# (ASan+UBSan), the same contract tests built for Windows under Wine, the
-# downloader against a real HTTPS host under Wine, and the end-to-end suite.
+# (ASan+UBSan), a second build of the executable elsewhere compared byte for
+# byte, the same contract tests built for Windows under Wine, the
+# downloader against a real HTTPS host under Wine, the end-to-end suite, and
+# the signing of the executable with throwaway keys.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -70,6 +72,7 @@ fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 run_layer unit build/host/tests/unit_tests
 run_layer contract-fake build/host/tests/contract_tests
+run_layer reproducible scripts/repro-check.sh
 run_layer contract-wine scripts/wine-contract.sh
 run_layer net-wine scripts/net-test.sh
 run_layer shortcut-wine scripts/wine-shortcut.sh
@@ -79,6 +82,7 @@ run_layer uninstall-wine scripts/wine-uninstall.sh
 run_layer window-wine scripts/wine-window.sh
 run_layer e2e-world scripts/e2e-smoke.sh
 run_layer e2e scripts/e2e-test.sh
+run_layer signing scripts/sign-test.sh
 
 echo
 echo "=== summary"

@@ -11,7 +11,11 @@
 // succeeded and closes the engine. Writes "[NWX Cleanup] " lines through
 // OutputDebugStringA for each failure and a summary. Returns -1 when the
 // engine cannot be opened (nothing else is tried), else the number of
-// filters deleted.
-int32_t RemoveFirewallRules();
+// filters deleted (0 when the commit failed, which undoes them all).
+// *allRemoved (when not null) tells whether the product's objects are all
+// gone as far as the engine said: false when the enumeration failed, a
+// filter, the sublayer or the provider could not be deleted other than by
+// being absent already, or the commit failed.
+int32_t RemoveFirewallRules(bool* allRemoved);
 
 #endif  // UNINSTALL_FIREWALL_CLEANUP_H_

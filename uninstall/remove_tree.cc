@@ -1,13 +1,42 @@
 #include "uninstall/remove_tree.h"
 
+#include <vector>
+
 #include "platform/file.h"
 #include "platform/trace.h"
 #include "platform/types.h"
 
+// The uninstall runs as administrator over folders ordinary users may write
+// to (C:\ProgramData): any folder or file there can be swapped for a link
+// between two calls that name it by path. So every folder and file is opened
+// once, without following a link, and checked, listed, changed and deleted
+// only through that handle; a link found that way is deleted itself and
+// never walked into. A folder held open without delete sharing cannot be
+// renamed or replaced, which keeps the path of everything below it fixed
+// while it is walked.
+
 namespace {
 
-using platform::kFileAttributeDirectory;
-using platform::kFileAttributeReparsePoint;
+using platform::FindData;
+using platform::Handle;
+
+constexpr uint32_t kOpenFlags =
+    platform::kFileFlagBackupSemantics | platform::kFileFlagOpenReparsePoint;
+constexpr uint32_t kShare = platform::kFileShareRead | platform::kFileShareWrite;
+constexpr uint32_t kFolderAccess =
+    platform::kDelete | platform::kFileListDirectory | platform::kFileReadAttributes;
+constexpr uint32_t kFileAccess =
+    platform::kDelete | platform::kFileReadAttributes | platform::kFileWriteAttributes;
+
+// What an unsupported information class gives: older systems, and file
+// systems without POSIX deletion.
+constexpr uint32_t kErrorInvalidFunction = 1;
+constexpr uint32_t kErrorNotSupported = 50;
+
+struct Counts {
+  int32_t deleted = 0;
+  int32_t failed = 0;
+};
 
 bool IsAbsence(uint32_t code) {
   return code == platform::kErrorFileNotFound || code == platform::kErrorPathNotFound;
@@ -18,68 +47,157 @@ void Trace(const std::wstring& what, const std::wstring& path, uint32_t code) {
                                std::to_wstring(code) + L"\n");
 }
 
-bool IsFolderLink(uint32_t attributes) {
-  return (attributes & kFileAttributeDirectory) && (attributes & kFileAttributeReparsePoint);
+Handle Open(const std::wstring& path, uint32_t access) {
+  return platform::CreateFileW(path, access, kShare, platform::kOpenExisting, kOpenFlags);
 }
 
-// Removes a folder that must be empty by now (or a link, which goes alone);
-// one that has vanished meanwhile counts as removed.
-bool RemoveFolder(const std::wstring& path) {
-  if (platform::RemoveDirectoryW(path)) return true;
+// Deletes what the handle is open on (a link: the link). The POSIX deletion
+// takes the name at once, so the folder above is empty right away; where
+// the system lacks it, the name goes when the handle closes.
+bool DeleteThrough(Handle handle) {
+  platform::FileDispositionInfoEx posix = {platform::kFileDispositionFlagDelete |
+                                           platform::kFileDispositionFlagPosixSemantics |
+                                           platform::kFileDispositionFlagIgnoreReadonlyAttribute};
+  if (platform::SetFileInformationByHandle(handle, posix)) return true;
   uint32_t code = platform::GetLastError();
-  if (IsAbsence(code)) return true;
-  Trace(L"Failed to remove directory: ", path, code);
+  if (code != platform::kErrorInvalidParameter && code != kErrorNotSupported &&
+      code != kErrorInvalidFunction) {
+    return false;
+  }
+  return platform::SetFileInformationByHandle(handle, platform::FileDispositionInfo{true});
+}
+
+// Every entry of the open folder; false with the code when the listing
+// cannot begin. A failure later ends the listing with what came so far.
+bool ListFolder(Handle folder, std::vector<FindData>* entries, uint32_t* code) {
+  uint32_t infoClass = platform::kFileFullDirectoryRestartInfo;
+  std::vector<FindData> page;
+  while (platform::GetFileInformationByHandleEx(folder, infoClass, &page)) {
+    entries->insert(entries->end(), page.begin(), page.end());
+    infoClass = platform::kFileFullDirectoryInfo;
+  }
+  *code = platform::GetLastError();
+  return infoClass == platform::kFileFullDirectoryInfo || *code == platform::kErrorNoMoreFiles;
+}
+
+bool RemoveFolder(const std::wstring& path, bool listedAsLink, Counts* counts);
+
+bool RemoveFile(const std::wstring& path, Counts* counts) {
+  Handle file = Open(path, kFileAccess);
+  if (file == platform::kInvalidHandleValue) {
+    uint32_t code = platform::GetLastError();
+    ++counts->failed;
+    Trace(L"Failed to delete file: ", path, code);
+    return false;
+  }
+  platform::FileAttributeTagInfo info;
+  bool known = platform::GetFileInformationByHandleEx(file, &info);
+  if (known && (info.fileAttributes & platform::kFileAttributeDirectory)) {
+    // A folder, or a link to one, took the file's place after the listing.
+    platform::CloseHandle(file);
+    return RemoveFolder(path, (info.fileAttributes & platform::kFileAttributeReparsePoint) != 0,
+                        counts);
+  }
+
+  bool deleted = false;
+  uint32_t code = platform::kErrorAccessDenied;
+  bool link = known && (info.fileAttributes & platform::kFileAttributeReparsePoint);
+  bool readOnly = known && (info.fileAttributes & platform::kFileAttributeReadonly);
+  platform::FileStandardInfo standard;
+  if (!known) {
+    code = platform::GetLastError();
+  } else if (readOnly && !link &&
+             (!platform::GetFileInformationByHandleEx(file, &standard) ||
+              standard.numberOfLinks > 1)) {
+    // The attributes belong to the file, not to this name: clearing them
+    // would change a file elsewhere that shares it (a hard link to a system
+    // file). Such a name stays, as a read-only file would.
+  } else {
+    if (readOnly && !link) {
+      platform::FileBasicInfo basic = {0, 0, 0, 0, platform::kFileAttributeNormal};
+      platform::SetFileInformationByHandle(file, basic);
+    }
+    deleted = DeleteThrough(file);
+    if (!deleted) code = platform::GetLastError();
+  }
+  platform::CloseHandle(file);
+  if (deleted) {
+    ++counts->deleted;
+    return true;
+  }
+  ++counts->failed;
+  Trace(L"Failed to delete file: ", path, code);
   return false;
+}
+
+// Removes the open folder's entries, then the folder itself.
+bool EmptyAndDelete(Handle folder, const std::wstring& path, Counts* counts) {
+  std::vector<FindData> entries;
+  uint32_t code = 0;
+  if (!ListFolder(folder, &entries, &code)) {
+    Trace(L"FindFirstFile failed for: ", path, code);
+    return DeleteThrough(folder);
+  }
+  bool result = true;
+  for (const FindData& entry : entries) {
+    if (entry.fileName == L"." || entry.fileName == L"..") continue;
+    std::wstring entryPath = path + L"\\" + entry.fileName;
+    bool removed = (entry.fileAttributes & platform::kFileAttributeDirectory)
+                       ? RemoveFolder(entryPath,
+                                      entry.fileAttributes & platform::kFileAttributeReparsePoint,
+                                      counts)
+                       : RemoveFile(entryPath, counts);
+    if (!removed) result = false;
+  }
+  if (!DeleteThrough(folder)) {
+    Trace(L"Failed to remove directory: ", path, platform::GetLastError());
+    result = false;
+  }
+  return result;
+}
+
+// listedAsLink: the folder's listing showed a link here. The handle's own
+// answer counts too, so a link put in after the listing is caught as well.
+bool RemoveFolder(const std::wstring& path, bool listedAsLink, Counts* counts) {
+  Handle folder = Open(path, kFolderAccess);
+  if (folder == platform::kInvalidHandleValue) {
+    uint32_t code = platform::GetLastError();
+    if (IsAbsence(code)) return true;
+    // Not to be listed (access denied): an empty folder can still go; a
+    // link is removed itself by RemoveDirectoryW.
+    Trace(L"FindFirstFile failed for: ", path, code);
+    return platform::RemoveDirectoryW(path);
+  }
+  platform::FileAttributeTagInfo info;
+  bool result = false;
+  if (!platform::GetFileInformationByHandleEx(folder, &info)) {
+    Trace(L"FindFirstFile failed for: ", path, platform::GetLastError());
+  } else if (!(info.fileAttributes & platform::kFileAttributeDirectory)) {
+    // A file where the folder should be is left alone, as a search in it
+    // fails.
+    Trace(L"FindFirstFile failed for: ", path, platform::kErrorDirectory);
+  } else if (listedAsLink || (info.fileAttributes & platform::kFileAttributeReparsePoint)) {
+    result = DeleteThrough(folder);
+    if (!result) Trace(L"Failed to remove directory: ", path, platform::GetLastError());
+  } else {
+    result = EmptyAndDelete(folder, path, counts);
+  }
+  platform::CloseHandle(folder);
+  return result;
 }
 
 }  // namespace
 
 bool RemoveDirectoryTree(const std::wstring& path, int32_t* deleted, int32_t* failed) {
-  // The uninstall runs as administrator over folders ordinary users may
-  // write to: a link planted there must not lead it into system folders.
-  // Asking here, for every folder right before its search, rather than
-  // trusting the parent's listing leaves the least time to swap a folder
-  // for a link.
+  // The path's own attributes also mark a link at the top: a file system
+  // that follows links even on a handle opened not to (Wine's Unix links)
+  // still reports them there.
   uint32_t attributes = platform::GetFileAttributesW(path);
-  if (attributes != platform::kInvalidFileAttributes && IsFolderLink(attributes)) {
-    return RemoveFolder(path);
-  }
-
-  platform::FindData entry;
-  platform::Handle find = platform::FindFirstFileW(path + L"\\*", &entry);
-  if (find == platform::kInvalidHandleValue) {
-    uint32_t code = platform::GetLastError();
-    if (IsAbsence(code)) return true;
-    Trace(L"FindFirstFile failed for: ", path, code);
-    return platform::RemoveDirectoryW(path);
-  }
-
-  bool result = true;
-  int32_t filesDeleted = 0;
-  int32_t filesFailed = 0;
-  do {
-    if (entry.fileName == L"." || entry.fileName == L"..") continue;
-    std::wstring entryPath = path + L"\\" + entry.fileName;
-    if (entry.fileAttributes & kFileAttributeDirectory) {
-      if (!RemoveDirectoryTree(entryPath, &filesDeleted, &filesFailed)) result = false;
-    } else {
-      if (entry.fileAttributes & platform::kFileAttributeReadonly) {
-        platform::SetFileAttributesW(entryPath, platform::kFileAttributeNormal);
-      }
-      if (platform::DeleteFileW(entryPath)) {
-        ++filesDeleted;
-      } else {
-        uint32_t code = platform::GetLastError();
-        ++filesFailed;
-        Trace(L"Failed to delete file: ", entryPath, code);
-        result = false;
-      }
-    }
-  } while (platform::FindNextFileW(find, &entry));
-  platform::FindClose(find);
-
-  if (!RemoveFolder(path)) result = false;
-  if (deleted) *deleted += filesDeleted;
-  if (failed) *failed += filesFailed;
+  bool link = attributes != platform::kInvalidFileAttributes &&
+              (attributes & platform::kFileAttributeReparsePoint);
+  Counts counts;
+  bool result = RemoveFolder(path, link, &counts);
+  if (deleted) *deleted += counts.deleted;
+  if (failed) *failed += counts.failed;
   return result;
 }

@@ -107,12 +107,19 @@ bool RunUninstallSteps() {
   SetProgress(5);
   SetStatusText(L"Uninstalling...");
   SetDetailText(L"Removing firewall rules");
-  int32_t rules = RemoveFirewallRules();
+  bool allRulesRemoved = true;
+  int32_t rules = RemoveFirewallRules(&allRulesRemoved);
   if (rules < 0) {
     warnings += std::wstring(kBullet) + L"Could not access Windows Filtering Platform\n";
     hasWarnings = true;
-  } else if (rules > 0) {
-    platform::OutputDebugStringA("Deleted " + std::to_string(rules) + " firewall rules\n");
+  } else {
+    if (rules > 0) {
+      platform::OutputDebugStringA("Deleted " + std::to_string(rules) + " firewall rules\n");
+    }
+    if (!allRulesRemoved) {
+      warnings += std::wstring(kBullet) + L"Could not remove all firewall rules\n";
+      hasWarnings = true;
+    }
   }
   if (StopForCancel()) return false;
 

@@ -405,8 +405,9 @@ void FailNextAllocateSid(uint32_t code);
 void FailNextCheckTokenMembership(uint32_t code);
 // SIDs of AllocateAndInitializeSid not yet given to FreeSid.
 int LiveSidCount();
-// The SDDL text of the access list a folder was created with, or nullopt
-// for a folder made without one (or not there).
+// The SDDL text of the access list a folder was created with (or last set
+// through SetSecurityInfo, owner included), or nullopt for a folder made
+// without one (or not there).
 std::optional<std::wstring> FolderSecurity(const std::wstring& path);
 // Descriptors handed out by ConvertStringSecurityDescriptor... and not yet
 // given to LocalFree.
@@ -560,6 +561,29 @@ struct PendingMove {
 };
 const std::vector<PendingMove>& PendingMoves();
 
+// ---- File system: working through handles ----
+// Adds a second name for an existing file (CreateHardLinkW): both names
+// show the same bytes and attributes, and each counts in NumberOfLinks.
+void AddHardLink(const std::wstring& link, const std::wstring& existing);
+// Whether SetFileInformationByHandle knows FileDispositionInfoEx (a new
+// machine: yes); without it the call fails with 87, as on older systems.
+void SetFileDispositionExSupported(bool supported);
+enum class FileCall {
+  kCreateFile,
+  kGetInformation,
+  kListDirectory,
+  kSetInformation,
+  // GetFileAttributesW, SetFileAttributesW, DeleteFileW, RemoveDirectoryW,
+  // FindFirstFileW (with its pattern).
+  kPathCall,
+};
+// Called at the start of each CreateFileW and path call (with its path) and
+// of each GetFileInformationByHandleEx or SetFileInformationByHandle (with
+// the path of what the handle is open on), before it acts: lets a test
+// change the tree between any two steps of a walk. Calls the hook makes
+// itself are not reported.
+void OnFileCall(std::function<void(FileCall, const std::wstring& path)> hook);
+
 // ---- Current folder, handles, owners ----
 // The folder the setup is started from: the current folder of a new machine
 // (Reset creates it).
@@ -635,6 +659,45 @@ std::optional<platform::FwpmFilterEnumTemplate0> LastFwpmEnumTemplate();
 // Sessions and enumeration handles still open, pages not yet freed.
 int OpenFwpmHandleCount();
 int UnfreedFwpmPageCount();
+
+// ---- Authenticode ----
+// Who signed a file, and what Windows finds when it checks the chain.
+struct Signer {
+  std::wstring commonName = L"Microsoft Corporation";
+  std::wstring organization = L"Microsoft Corporation";
+  // false: the chain ends in a root no store trusts (CERT_E_UNTRUSTEDROOT).
+  bool trustedRoot = true;
+  // What a revocation check of the chain finds: 0, CERT_E_REVOKED,
+  // CERT_E_REVOCATION_FAILURE or CRYPT_E_REVOCATION_OFFLINE. Reported only
+  // when WinVerifyTrust is asked to check revocation.
+  uint32_t revocation = 0;
+  // The time-stamp counter-signer's subject; empty: not time-stamped.
+  std::wstring timestampCommonName;
+  std::wstring timestampOrganization;
+};
+// `content` with an Authenticode signature by `signer` appended, as a
+// signing tool leaves a file. WinVerifyTrust answers TRUST_E_NOSIGNATURE for
+// bytes without one and TRUST_E_BAD_DIGEST once a byte before it changes.
+std::string SignedContent(const std::string& content, const Signer& signer);
+
+// One WinVerifyTrust call with the arguments the logic passed.
+struct TrustCall {
+  platform::WindowHandle window = nullptr;
+  bool genericVerifyV2 = false;
+  uint32_t uiChoice = 0;
+  uint32_t revocationChecks = 0;
+  uint32_t unionChoice = 0;
+  std::wstring filePath;
+  platform::Handle file = nullptr;
+  uint32_t stateAction = 0;
+  uint32_t provFlags = 0;
+  uint32_t result = 0;
+};
+const std::vector<TrustCall>& TrustCalls();
+// Called after each WTD_STATEACTION_VERIFY has answered.
+void OnWinVerifyTrust(std::function<void(const TrustCall&)> hook);
+// Verified states not yet closed with WTD_STATEACTION_CLOSE.
+int OpenTrustStateCount();
 
 }  // namespace fake
 

@@ -24,6 +24,8 @@ struct Node {
   uint32_t writeError = 0;
   uint64_t writeLimit = 0;
   std::wstring linkTarget;  // key of the folder a junction points to
+  int hardLinkGroup = 0;     // names of one file share a group (0: one name)
+  bool deletePending = false;
   uint64_t index = 0;       // the file index, given when first asked for
   std::wstring owner;       // SID text; empty: the user's
   bool IsDirectory() const { return attributes & kFileAttributeDirectory; }
@@ -35,6 +37,11 @@ struct OpenFile {
   uint32_t access = 0;
   uint32_t share = 0;
   uint64_t position = 0;
+  // Listing through the handle: whether it began, how many of "." and ".."
+  // were given, and the key of the last entry given.
+  bool listStarted = false;
+  int dotsGiven = 0;
+  std::wstring lastListed;
   bool deleteOnClose = false;
 };
 
@@ -56,6 +63,11 @@ std::function<void(FindCall, const std::wstring&)> g_onFindCall;
 std::vector<PendingMove> g_pendingMoves;
 std::map<std::wstring, uint32_t> g_flushErrors;
 std::function<uint32_t(const std::wstring&, const std::wstring&)> g_onMoveFile;
+std::function<void(FileCall, const std::wstring&)> g_onFileCall;
+bool g_inFileCallHook = false;
+bool g_dispositionExSupported = true;
+int g_nextHardLinkGroup = 1;
+int g_nextDeletedKey = 1;
 uint64_t g_nextFileIndex = 0;
 std::function<void(const std::wstring&)> g_onCreateDirectory;
 
@@ -131,17 +143,68 @@ bool HasChildren(const std::wstring& key) {
 }
 
 // Whether an open with (access, share) can coexist with every open handle.
+// The rights that sharing is checked for: reading data (listing a folder
+// included), writing data, and deleting or renaming.
+constexpr uint32_t kReadRights = kGenericRead | 0x1 /* FILE_READ_DATA */ | 0x20 /* FILE_EXECUTE */;
+constexpr uint32_t kWriteRights = kGenericWrite | 0x2 /* FILE_WRITE_DATA */ | 0x4 /* FILE_APPEND_DATA */;
+
 bool SharingAllows(const std::wstring& key, uint32_t access, uint32_t share) {
   for (const auto& [handle, open] : g_open) {
     if (open.key != key) continue;
-    if ((access & kGenericRead) && !(open.share & kFileShareRead)) return false;
-    if ((access & kGenericWrite) && !(open.share & kFileShareWrite)) return false;
-    if ((open.access & kGenericRead) && !(share & kFileShareRead)) return false;
-    if ((open.access & kGenericWrite) && !(share & kFileShareWrite)) return false;
+    if ((access & kReadRights) && !(open.share & kFileShareRead)) return false;
+    if ((access & kWriteRights) && !(open.share & kFileShareWrite)) return false;
     if ((access & kDelete) && !(open.share & kFileShareDelete)) return false;
+    if ((open.access & kReadRights) && !(share & kFileShareRead)) return false;
+    if ((open.access & kWriteRights) && !(share & kFileShareWrite)) return false;
     if ((open.access & kDelete) && !(share & kFileShareDelete)) return false;
   }
   return !(access & kDelete) || !IsCurrentFolderInUse(key);
+}
+
+// A file's bytes and attributes belong to the file, not to one of its
+// names: after a change through `key` every other name shows it.
+void SyncHardLinks(const std::wstring& key) {
+  auto it = g_nodes.find(key);
+  if (it == g_nodes.end() || it->second.hardLinkGroup == 0) return;
+  for (auto& [other, node] : g_nodes) {
+    if (other != key && node.hardLinkGroup == it->second.hardLinkGroup) {
+      node.data = it->second.data;
+      node.attributes = it->second.attributes;
+    }
+  }
+}
+
+// SetFileAttributesW's rule: only these four marks can be set; none left
+// is FILE_ATTRIBUTE_NORMAL for a file, and a folder stays a folder (a link
+// a link).
+void SetAttributes(Node* node, uint32_t attributes) {
+  uint32_t kept = attributes & (kFileAttributeReadonly | kFileAttributeHidden |
+                                kFileAttributeSystem | kFileAttributeArchive);
+  if (node->IsDirectory()) {
+    node->attributes = kFileAttributeDirectory | kept |
+                       (node->attributes & kFileAttributeReparsePoint);
+  } else {
+    node->attributes = kept ? kept : kFileAttributeNormal;
+  }
+}
+
+uint32_t HardLinkCount(const Node& node) {
+  if (node.hardLinkGroup == 0) return 1;
+  uint32_t count = 0;
+  for (const auto& [key, other] : g_nodes) {
+    if (other.hardLinkGroup == node.hardLinkGroup && key.compare(0, 1, L"|") != 0) ++count;
+  }
+  return count;
+}
+
+// The display path of what a handle is open on, for the call hook.
+std::wstring HandlePath(Handle handle);
+
+void NotifyFileCall(FileCall call, const std::wstring& path) {
+  if (!g_onFileCall || g_inFileCallHook) return;
+  g_inFileCallHook = true;
+  g_onFileCall(call, path);
+  g_inFileCallHook = false;
 }
 
 bool DeleteAllowed(const std::wstring& key) {
@@ -169,14 +232,15 @@ void CloseFile(Handle closed) {
   if (it == g_open.end()) return;
   OpenFile open = it->second;
   g_open.erase(it);
-  if (!open.deleteOnClose) return;
   for (const auto& [handle, other] : g_open) {
     if (other.key == open.key) {
-      g_open[handle].deleteOnClose = true;  // the last one deletes it
+      if (open.deleteOnClose) g_open[handle].deleteOnClose = true;  // the last one deletes it
       return;
     }
   }
-  g_nodes.erase(open.key);
+  // A file unlinked at once (POSIX semantics) lives under a key no path
+  // reaches until its last handle closes.
+  if (open.deleteOnClose || open.key.compare(0, 1, L"|") == 0) g_nodes.erase(open.key);
 }
 
 void MakeFolders(const std::wstring& path) {
@@ -199,6 +263,9 @@ void ResetFiles() {
   g_pendingMoves.clear();
   g_flushErrors.clear();
   g_onMoveFile = nullptr;
+  g_onFileCall = nullptr;
+  g_inFileCallHook = false;
+  g_dispositionExSupported = true;
   g_nextFileIndex = 0x10000;
   g_onCreateDirectory = nullptr;
   g_nodes[L"C:"] = Node{L"C:", kFileAttributeDirectory, {}, 0, 0};
@@ -367,6 +434,21 @@ bool OpenBelow(const std::wstring& key) {
 
 }  // namespace
 
+bool ImageOpenAllowed(const std::wstring& path) {
+  // The loader opens the image for execute, sharing read and delete.
+  return SharingAllows(Resolve(PathKey(path), true), kGenericRead,
+                       kFileShareRead | kFileShareDelete);
+}
+
+bool ReadWholeOpenFile(platform::Handle file, std::string* content) {
+  OpenFile* open = FindOpen(file);
+  if (!open || !(open->access & kGenericRead)) return false;
+  Node* node = Find(open->key);
+  if (!node || node->IsDirectory()) return false;
+  *content = node->data;
+  return true;
+}
+
 }  // namespace fake
 
 namespace platform {
@@ -384,6 +466,7 @@ static bool KeyOf(const std::wstring& path, bool followLast, std::wstring* key) 
 
 Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
                    uint32_t disposition, uint32_t attributes) {
+  fake::NotifyFileCall(fake::FileCall::kCreateFile, path);
   std::wstring key;
   if (!KeyOf(path, !(attributes & kFileFlagOpenReparsePoint), &key)) return kInvalidHandleValue;
   fake::Node* node = Find(key);
@@ -395,6 +478,17 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
   if (node) {
     if (disposition == kCreateNew) {
       SetLastError(kErrorFileExists);
+      return kInvalidHandleValue;
+    }
+    // STATUS_DELETE_PENDING.
+    if (node->deletePending) {
+      SetLastError(kErrorAccessDenied);
+      return kInvalidHandleValue;
+    }
+    auto denied = fake::g_failedSearches.find(key);
+    if ((access & kFileListDirectory) && node->IsDirectory() &&
+        denied != fake::g_failedSearches.end()) {
+      SetLastError(denied->second);
       return kInvalidHandleValue;
     }
     bool writes = (access & kGenericWrite) || disposition == kCreateAlways ||
@@ -433,6 +527,7 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
     }
     if (disposition == kCreateAlways || disposition == kTruncateExisting) node->data.clear();
     if (disposition == kCreateAlways) node->attributes = fake::NewFileAttributes(attributes);
+    fake::SyncHardLinks(key);
     if (disposition == kCreateAlways || disposition == kOpenAlways) lastError = kErrorAlreadyExists;
   } else {
     if (disposition == kOpenExisting || disposition == kTruncateExisting) {
@@ -467,6 +562,7 @@ bool WriteFile(Handle file, const void* data, uint32_t size, uint32_t* done) {
   if (node->data.size() < open->position + size) node->data.resize(open->position + size);
   std::memcpy(&node->data[open->position], data, size);
   open->position += size;
+  fake::SyncHardLinks(open->key);
   *done = size;
   return true;
 }
@@ -495,6 +591,7 @@ bool FlushFileBuffers(Handle file) {
 }
 
 bool DeleteFileW(const std::wstring& path) {
+  fake::NotifyFileCall(fake::FileCall::kPathCall, path);
   std::wstring key;
   if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
@@ -507,6 +604,7 @@ bool DeleteFileW(const std::wstring& path) {
 }
 
 uint32_t GetFileAttributesW(const std::wstring& path) {
+  fake::NotifyFileCall(fake::FileCall::kPathCall, path);
   std::wstring key;
   if (!KeyOf(path, false, &key)) return kInvalidFileAttributes;
   fake::Node* node = Find(key);
@@ -518,18 +616,13 @@ uint32_t GetFileAttributesW(const std::wstring& path) {
 }
 
 bool SetFileAttributesW(const std::wstring& path, uint32_t attributes) {
+  fake::NotifyFileCall(fake::FileCall::kPathCall, path);
   std::wstring key;
   if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
   if (!node) return Fail(fake::MissingError(key));
-  uint32_t kept = attributes & (kFileAttributeReadonly | kFileAttributeHidden |
-                                kFileAttributeSystem | kFileAttributeArchive);
-  if (node->IsDirectory()) {
-    node->attributes = kFileAttributeDirectory | kept |
-                       (node->attributes & kFileAttributeReparsePoint);
-  } else {
-    node->attributes = kept ? kept : kFileAttributeNormal;
-  }
+  fake::SetAttributes(node, attributes);
+  fake::SyncHardLinks(key);
   return true;
 }
 
@@ -564,6 +657,7 @@ bool CreateDirectoryCore(const std::wstring& path) {
 namespace platform {
 
 bool RemoveDirectoryW(const std::wstring& path) {
+  fake::NotifyFileCall(fake::FileCall::kPathCall, path);
   std::wstring key;
   if (!KeyOf(path, false, &key)) return false;
   fake::Node* node = Find(key);
@@ -580,6 +674,7 @@ bool RemoveDirectoryW(const std::wstring& path) {
 std::wstring GetTempPathW() { return fake::kTempFolder; }
 
 Handle FindFirstFileW(const std::wstring& pattern, FindData* data) {
+  fake::NotifyFileCall(fake::FileCall::kPathCall, pattern);
   size_t slash = pattern.find_last_of(L"\\/");
   if (slash == std::wstring::npos) {
     SetLastError(kErrorPathNotFound);
@@ -722,6 +817,75 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
 
 }  // namespace platform
 
+// ---- Working through handles ----
+
+namespace fake {
+
+void AddHardLink(const std::wstring& link, const std::wstring& existing) {
+  Node* node = Find(Resolve(PathKey(existing), true));
+  if (!node || node->IsDirectory()) return;
+  if (node->hardLinkGroup == 0) node->hardLinkGroup = g_nextHardLinkGroup++;
+  Node copy = *node;
+  copy.path = link;
+  copy.deletePending = false;
+  MakeFolders(link.substr(0, link.find_last_of(L"\\/")));
+  g_nodes[PathKey(link)] = copy;
+}
+
+void SetFileDispositionExSupported(bool supported) { g_dispositionExSupported = supported; }
+
+void OnFileCall(std::function<void(FileCall, const std::wstring& path)> hook) {
+  g_onFileCall = std::move(hook);
+}
+
+namespace {
+
+std::wstring HandlePath(Handle handle) {
+  OpenFile* open = FindOpen(handle);
+  if (!open) return std::wstring();
+  Node* node = Find(open->key);
+  return node ? node->path : open->key;
+}
+
+// The start of every call on a handle: the test's hook, then the open file
+// and its node behind the handle; false with 6 when it is not an open file.
+bool OpenNode(FileCall call, Handle handle, OpenFile** open, Node** node) {
+  NotifyFileCall(call, HandlePath(handle));
+  *open = FindOpen(handle);
+  *node = *open ? Find((*open)->key) : nullptr;
+  if (!*node) return Fail(kErrorInvalidHandle);
+  return true;
+}
+
+// FILE_DISPOSITION_POSIX_SEMANTICS: the name goes now; the file lives on
+// under a key no path reaches until its last handle closes.
+void UnlinkNow(const std::wstring& key) {
+  std::wstring gone = L"|DELETED|" + std::to_wstring(g_nextDeletedKey++);
+  Node node = g_nodes[key];
+  g_nodes.erase(key);
+  g_nodes[gone] = node;
+  for (auto& [handle, open] : g_open) {
+    if (open.key == key) open.key = gone;
+  }
+}
+
+// The checks both disposition classes make before marking a deletion.
+bool MayDelete(const OpenFile& open, const Node& node, bool ignoreReadonly) {
+  if (!(open.access & kDelete)) return Fail(kErrorAccessDenied);
+  if (node.IsDirectory() && !node.IsLink() && HasChildren(open.key)) {
+    return Fail(kErrorDirNotEmpty);
+  }
+  if (!node.IsDirectory() && (node.attributes & kFileAttributeReadonly) && !ignoreReadonly) {
+    return Fail(kErrorAccessDenied);
+  }
+  if (IsRunningImage(open.key)) return Fail(kErrorAccessDenied);
+  return true;
+}
+
+}  // namespace
+
+}  // namespace fake
+
 // ---- Handles, identities and owners ----
 
 namespace fake {
@@ -740,6 +904,111 @@ std::wstring NtPathOf(const std::wstring& key) {
   std::wstring path = node->path;
   if (path.size() >= 2 && path[1] == L':') path = path.substr(2);
   return L"\\Device\\HarddiskVolume3" + path;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+bool GetFileInformationByHandleEx(Handle file, FileAttributeTagInfo* info) {
+  fake::OpenFile* open;
+  fake::Node* node;
+  if (!fake::OpenNode(fake::FileCall::kGetInformation, file, &open, &node)) return false;
+  info->fileAttributes = node->attributes;
+  info->reparseTag = node->IsLink() ? kIoReparseTagMountPoint : 0;
+  return true;
+}
+
+bool GetFileInformationByHandleEx(Handle file, FileStandardInfo* info) {
+  fake::OpenFile* open;
+  fake::Node* node;
+  if (!fake::OpenNode(fake::FileCall::kGetInformation, file, &open, &node)) return false;
+  bool unlinked = open->key.compare(0, 1, L"|") == 0;
+  info->allocationSize = static_cast<int64_t>(node->data.size());
+  info->endOfFile = static_cast<int64_t>(node->data.size());
+  info->numberOfLinks = unlinked ? 0 : fake::HardLinkCount(*node);
+  info->deletePending = node->deletePending || unlinked;
+  info->directory = node->IsDirectory();
+  return true;
+}
+
+bool GetFileInformationByHandleEx(Handle folder, uint32_t infoClass, std::vector<FindData>* entries) {
+  fake::OpenFile* open;
+  fake::Node* node;
+  if (!fake::OpenNode(fake::FileCall::kListDirectory, folder, &open, &node)) return false;
+  if (infoClass != kFileFullDirectoryInfo && infoClass != kFileFullDirectoryRestartInfo) {
+    return Fail(kErrorInvalidParameter);
+  }
+  if (!node->IsDirectory()) return Fail(kErrorInvalidParameter);
+  if (!(open->access & (kFileListDirectory | kGenericRead))) return Fail(kErrorAccessDenied);
+  if (infoClass == kFileFullDirectoryRestartInfo || !open->listStarted) {
+    open->listStarted = true;
+    open->dotsGiven = 0;
+    open->lastListed.clear();
+  }
+  // A few entries per call, so that callers meet the paging Windows does
+  // once a buffer is full.
+  constexpr size_t kPerCall = 4;
+  std::vector<FindData> got;
+  bool root = fake::ParentKey(open->key).empty();
+  while (!root && open->dotsGiven < 2 && got.size() < kPerCall) {
+    got.push_back({kFileAttributeDirectory, open->dotsGiven == 0 ? L"." : L".."});
+    ++open->dotsGiven;
+  }
+  std::wstring prefix = open->key + L'\\';
+  auto it = open->lastListed.empty() ? fake::g_nodes.lower_bound(prefix)
+                                     : fake::g_nodes.upper_bound(open->lastListed);
+  for (; it != fake::g_nodes.end() && got.size() < kPerCall &&
+         it->first.compare(0, prefix.size(), prefix) == 0;
+       ++it) {
+    if (it->first.find(L'\\', prefix.size()) != std::wstring::npos) continue;  // deeper
+    got.push_back({it->second.attributes, fake::LastComponent(it->second.path)});
+    open->lastListed = it->first;
+  }
+  if (got.empty()) return Fail(kErrorNoMoreFiles);
+  *entries = std::move(got);
+  return true;
+}
+
+bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) {
+  fake::OpenFile* open;
+  fake::Node* node;
+  if (!fake::OpenNode(fake::FileCall::kSetInformation, file, &open, &node)) return false;
+  if (!(open->access & (kFileWriteAttributes | kGenericWrite))) return Fail(kErrorAccessDenied);
+  if (info.fileAttributes == 0) return true;
+  fake::SetAttributes(node, info.fileAttributes);
+  fake::SyncHardLinks(open->key);
+  return true;
+}
+
+bool SetFileInformationByHandle(Handle file, const FileDispositionInfoEx& info) {
+  fake::OpenFile* open;
+  fake::Node* node;
+  if (!fake::OpenNode(fake::FileCall::kSetInformation, file, &open, &node)) return false;
+  if (!fake::g_dispositionExSupported) return Fail(kErrorInvalidParameter);
+  bool remove = info.flags & kFileDispositionFlagDelete;
+  bool ignoreReadonly = info.flags & kFileDispositionFlagIgnoreReadonlyAttribute;
+  if (remove && !fake::MayDelete(*open, *node, ignoreReadonly)) return false;
+  if (!remove && !(open->access & kDelete)) return Fail(kErrorAccessDenied);
+  if (remove && (info.flags & kFileDispositionFlagPosixSemantics)) {
+    fake::UnlinkNow(open->key);
+    return true;
+  }
+  node->deletePending = remove;
+  open->deleteOnClose = remove;
+  return true;
+}
+
+}  // namespace platform
+
+namespace fake {
+
+bool OpenFileOf(Handle handle, std::wstring* key, uint32_t* access) {
+  OpenFile* open = FindOpen(handle);
+  if (!open) return false;
+  *key = open->key;
+  *access = open->access;
+  return true;
 }
 
 }  // namespace fake
@@ -766,7 +1035,7 @@ bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* informatio
   information->fileAttributes = node->attributes;
   information->volumeSerialNumber = 0x1A2B3C4D;
   information->fileIndex = node->index;
-  information->numberOfLinks = 1;
+  information->numberOfLinks = fake::HardLinkCount(*node);
   information->fileSize = node->data.size();
   return true;
 }
@@ -781,6 +1050,7 @@ bool SetFilePointerEx(Handle file, int64_t distance, uint32_t moveMethod) {
 }
 
 bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& information) {
+  fake::NotifyFileCall(fake::FileCall::kSetInformation, fake::HandlePath(file));
   fake::OpenFile* open = nullptr;
   fake::Node* node = NodeOf(file, &open);
   if (!node) return false;
@@ -795,6 +1065,7 @@ bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& informat
     if (fake::IsRunningImage(open->key)) return Fail(kErrorAccessDenied);
   }
   open->deleteOnClose = information.deleteFile;
+  node->deletePending = information.deleteFile;
   return true;
 }
 

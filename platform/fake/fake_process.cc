@@ -147,6 +147,10 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
     SetLastError(kErrorNoAssociation);
     return SIZE_MAX;
   }
+  if (!ImageOpenAllowed(start.program)) {
+    SetLastError(kErrorSharingViolation);
+    return SIZE_MAX;
+  }
   ProcessScript script = ScriptFor(start.program);
   if (script.startError) {
     SetLastError(script.startError);

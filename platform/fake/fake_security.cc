@@ -141,6 +141,39 @@ bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor) {
   return true;
 }
 
+uint32_t SetSecurityInfo(Handle handle, uint32_t securityInformation,
+                         SecurityDescriptor descriptor) {
+  std::wstring key;
+  uint32_t access = 0;
+  if (!fake::OpenFileOf(handle, &key, &access)) return kErrorInvalidHandle;
+  auto* made = static_cast<fake::Descriptor*>(descriptor);
+  if (!made || !fake::g_descriptors.count(made)) return kErrorInvalidParameter;
+  bool owner = securityInformation & kOwnerSecurityInformation;
+  bool dacl = securityInformation & kDaclSecurityInformation;
+  if ((owner && !(access & kWriteOwner)) || (dacl && !(access & kWriteDac))) {
+    return kErrorAccessDenied;
+  }
+  // What is kept is what Windows would store: the owner only when asked
+  // for, and the DACL protected only through the flag (the descriptor's
+  // own "P" is not looked at).
+  const std::wstring& sddl = made->sddl;
+  std::wstring ownerSid = fake::OwnerOf(sddl);
+  size_t start = ownerSid.empty() ? 0 : 4;
+  size_t aces = sddl.find(L'(', start);
+  std::wstring kept;
+  if (owner && !ownerSid.empty()) {
+    kept += sddl.substr(0, start);
+    fake::SetOwner(key, ownerSid);
+  }
+  if (dacl) {
+    kept += L"D:";
+    if (securityInformation & kProtectedDaclSecurityInformation) kept += L"P";
+    kept += sddl.substr(aces);
+  }
+  fake::g_folderSecurity[key] = kept;
+  return kErrorSuccess;
+}
+
 uint32_t BCryptGenRandom(void* buffer, uint32_t size) {
   if (fake::g_randomFailure) return fake::g_randomFailure;
   auto* bytes = static_cast<uint8_t*>(buffer);

@@ -59,6 +59,15 @@ void CloseAllHttpHandles();
 std::wstring DescriptorSddl(platform::SecurityDescriptor descriptor);
 // fake_process.cc: the clock, moved on by waits.
 void AdvanceClock(uint32_t milliseconds);
+// Whether the loader could open the program at the path to start it: no
+// handle on it withholds read sharing or holds write access.
+bool ImageOpenAllowed(const std::wstring& path);
+// The bytes of the file a handle with read access is open on (whatever its
+// position); false for any other handle.
+bool ReadWholeOpenFile(platform::Handle file, std::string* content);
+// fake_file.cc, for calls on file handles made elsewhere: the PathKey and
+// access of an open file handle; false when it is none.
+bool OpenFileOf(platform::Handle handle, std::wstring* key, uint32_t* access);
 
 // fake_window.cc, for the window manager: DestroyWindow's end of a window;
 // whether it has an invalid area; the test's OnPaint handler after a

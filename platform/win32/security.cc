@@ -1,6 +1,7 @@
 // Access lists through SDDL (advapi32) and random bytes from bcrypt.dll,
 // which is no KnownDLL and so is loaded from System32 explicitly.
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include "platform/security.h"
@@ -51,6 +52,23 @@ bool CreateDirectoryW(const std::wstring& path, SecurityDescriptor descriptor) {
   attributes.lpSecurityDescriptor = descriptor;
   attributes.bInheritHandle = FALSE;
   return ::CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+}
+
+uint32_t SetSecurityInfo(Handle handle, uint32_t securityInformation,
+                         SecurityDescriptor descriptor) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+    return ::GetLastError();
+  }
+  return ::SetSecurityInfo(handle, SE_FILE_OBJECT, securityInformation,
+                           (securityInformation & OWNER_SECURITY_INFORMATION) ? owner : nullptr,
+                           nullptr,
+                           (securityInformation & DACL_SECURITY_INFORMATION) ? dacl : nullptr,
+                           nullptr);
 }
 
 uint32_t BCryptGenRandom(void* buffer, uint32_t size) {

@@ -79,11 +79,27 @@ for row in "Velquist.exe|deploy.maretto.example|/executable/Velquist.exe" \
   IFS='|' read -r file host path <<<"$row"
   got="$smoke/curl-$file"
   code="$(curl -sS -o "$got" -w '%{http_code}' "https://$host$path" 2>&1)"
-  if [ "$code" = 200 ] && [ "$(sha "$got")" = "$(sha "$TSL_WORLD_BIN/$file")" ]; then
+  if [ "$code" = 200 ] && [ "$(sha "$got")" = "$(sha "$TSL_WORLD/standins/$file")" ]; then
     pass "https://$host$path serves the $file stand-in"
   else
     fail "https://$host$path serves the $file stand-in" "status $code, $(stat -c %s "$got" 2>/dev/null) bytes"
   fi
+done
+
+# The runtime installers as Microsoft ships them: signed, here by the run's
+# "Microsoft Corporation" certificate, and otherwise the stand-ins as built.
+digest="$(dirname "${BASH_SOURCE[0]}")/../authenticode-digest.py"
+for file in vc_redist.x64.exe MicrosoftEdgeWebview2Setup.exe; do
+  if osslsigncode verify -in "$TSL_WORLD/standins/$file" -CAfile "$TSL_WORLD/codesign/ca.crt" \
+    >"$smoke/verify-$file.log" 2>&1; then
+    pass "$file verifies against the run's code-signing CA"
+  else
+    fail "$file verifies against the run's code-signing CA" "$(tail -3 "$smoke/verify-$file.log")"
+  fi
+  expect "$file signer" "$(grep -m1 -o 'Subject: .*' "$smoke/verify-$file.log")" \
+    "Subject: /CN=Microsoft Corporation/O=Microsoft Corporation"
+  expect "$file is the stand-in as built, signed" "$("$digest" "$TSL_WORLD/standins/$file")" \
+    "$("$digest" "$TSL_WORLD_BIN/$file")"
 done
 
 # Nothing answers where the real hosts would not.
@@ -156,7 +172,7 @@ for row in "${velquist_url[0]}|${velquist_url[1]}|Velquist.exe" \
     "302 http://$host$path"
   curl -sS -L -o "$smoke/followed" "https://$host$path"
   expect "http://$host$path serves the same bytes" "$(sha "$smoke/followed")" \
-    "$(sha "$TSL_WORLD_BIN/$file")"
+    "$(sha "$TSL_WORLD/standins/$file")"
 done
 tsl_world_reset
 
@@ -183,7 +199,7 @@ for row in "Velquist.exe|${velquist_url[0]}|${velquist_url[1]}" \
   rm -f "$WINEPREFIX/drive_c/tsl-smoke/$file"
   out="$(wine_out "$probe" fetch "$host" "$path" "$wsmoke\\$file")"
   if [ "$out" = "fetch ok" ] &&
-    [ "$(sha "$WINEPREFIX/drive_c/tsl-smoke/$file")" = "$(sha "$TSL_WORLD_BIN/$file")" ]; then
+    [ "$(sha "$WINEPREFIX/drive_c/tsl-smoke/$file")" = "$(sha "$TSL_WORLD/standins/$file")" ]; then
     pass "Wine fetches https://$host$path"
   else
     fail "Wine fetches https://$host$path" "$out"

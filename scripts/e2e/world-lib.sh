@@ -23,9 +23,12 @@
 #   tsl_world_host HOST trusted|untrusted|refused
 #       where HOST resolves: the trusted server, a server whose certificate
 #       comes from a CA nobody trusts, or an address nothing listens on
-#   tsl_world_installer vc|webview2 [KEY=VALUE...]
+#   tsl_world_installer vc|webview2 [--signed microsoft|contoso|none|altered]
+#                       [KEY=VALUE...]
 #       serve a variant of a runtime installer stand-in; keys exit, sleep,
-#       register, place, value (tests/e2e/standins/runtime_installer.c)
+#       register, place, value (tests/e2e/standins/runtime_installer.c);
+#       signed by the run's "Microsoft Corporation" certificate (default),
+#       by another subject, not at all, or by Microsoft's and then altered
 #   tsl_world_serve HOST PATH FILE
 #       serve the bytes of FILE at https://HOST PATH
 #   tsl_world_served HOST PATH
@@ -52,6 +55,8 @@
 #   tsl_world_screenshot FILE    the whole display as a PNG
 
 tsl_world_lib_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=scripts/codesign-lib.sh
+. "$tsl_world_lib_dir/../codesign-lib.sh"
 
 tsl_world_rules() {
   python3 "$tsl_world_lib_dir/world_rules.py" "$TSL_WORLD" "$@"
@@ -96,8 +101,12 @@ tsl_world_host() {
 }
 
 tsl_world_installer() {
-  local which="$1" host path file
+  local which="$1" host path file signed=microsoft
   shift
+  if [ "${1-}" = --signed ]; then
+    signed="$2"
+    shift 2
+  fi
   case "$which" in
     vc) host=aka.ms path=/vs/17/release/vc_redist.x64.exe file=vc_redist.x64.exe ;;
     webview2)
@@ -108,12 +117,22 @@ tsl_world_installer() {
   esac
   local variant="$TSL_WORLD/variant-$which.exe"
   {
-    cat "$TSL_WORLD/standins/$file"
+    cat "$TSL_WORLD/standins/$file.unsigned"
     printf 'TSL-STANDIN-CONFIG\n'
     local setting
     for setting in "$@"; do printf '%s\n' "$setting"; done
     printf 'TSL-STANDIN-END\n'
-  } >"$variant" || return 1
+  } >"$variant.unsigned" || return 1
+  case "$signed" in
+    none) cp "$variant.unsigned" "$variant" ;;
+    microsoft | contoso)
+      tsl_codesign_sign "$TSL_WORLD/codesign" "$signed" "$variant.unsigned" "$variant" ;;
+    altered)
+      tsl_codesign_sign "$TSL_WORLD/codesign" microsoft "$variant.unsigned" "$variant" &&
+        # One letter of the DOS stub's text: the program still runs.
+        printf 't' | dd of="$variant" bs=1 seek=78 conv=notrunc status=none ;;
+    *) echo "world: unknown signing $signed" >&2; return 1 ;;
+  esac || return 1
   tsl_world_serve "$host" "$path" "$variant"
 }
 

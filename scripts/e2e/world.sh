@@ -19,7 +19,9 @@
 #   TSL_WORLD        the run's temp folder: www/ (what is served), rules.json,
 #                    hosts, server-trusted.log and server-untrusted.log (one
 #                    line per request), world-ca.crt and stranger-ca.crt,
-#                    standins/ (the stand-ins as served by default)
+#                    standins/ (the stand-ins as served by default, the
+#                    runtime installers signed), codesign/ (the run's
+#                    code-signing CA and its signers microsoft and contoso)
 #   TSL_WORLD_LIB    scripts/e2e/world-lib.sh: source it for the functions
 #                    that change the world between scenarios (faults per
 #                    path, hosts refused or untrusted, installer variants,
@@ -193,6 +195,20 @@ mkdir "$tmp/standins"
 for file in Velquist.exe WebView2Loader.dll vc_redist.x64.exe MicrosoftEdgeWebview2Setup.exe \
   fwpuclnt.dll fwp_seed.exe world_probe.exe; do
   cp "$bin/$file" "$tmp/standins/"
+done
+
+# The runtime installer stand-ins signed as Microsoft signs its own, by a
+# certificate of this run (CN and O "Microsoft Corporation", from a CA no
+# store holds); "contoso" signs the variants of another subject.
+# shellcheck source=scripts/codesign-lib.sh
+. "$repo/scripts/codesign-lib.sh"
+mkdir "$tmp/codesign"
+tsl_codesign_make_ca "$tmp/codesign" ca "Tessaline world code-signing CA"
+tsl_codesign_make_signer "$tmp/codesign" ca microsoft "Microsoft Corporation" "Microsoft Corporation"
+tsl_codesign_make_signer "$tmp/codesign" ca contoso "Contoso Ltd" "Contoso Ltd"
+for file in vc_redist.x64.exe MicrosoftEdgeWebview2Setup.exe; do
+  mv "$tmp/standins/$file" "$tmp/standins/$file.unsigned"
+  tsl_codesign_sign "$tmp/codesign" microsoft "$tmp/standins/$file.unsigned" "$tmp/standins/$file"
 done
 
 # Default hosts, default rules and default files.

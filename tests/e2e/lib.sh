@@ -28,7 +28,8 @@ e2e_init() {
   E2E_DIR="$WINEPREFIX/drive_c/tsl-e2e"
   E2E_WDIR='C:\tsl-e2e'
   mkdir -p "$E2E_DIR"
-  cp "$e2e_build/TessalineSetup.exe" "$E2E_DIR/TessalineSetup.exe"
+  # TSL_E2E_SETUP: another build of the program to run (a signed one, say).
+  cp "${TSL_E2E_SETUP:-$e2e_build/TessalineSetup.exe}" "$E2E_DIR/TessalineSetup.exe"
   E2E_SETUP="$E2E_DIR/TessalineSetup.exe"
   E2E_COLLECTOR="$e2e_build/tests/trace_collector.exe"
   E2E_TOOLS="$e2e_build/tests/e2e/tools"

@@ -320,6 +320,39 @@ webview2|exit=1603|no-webview2|Installer returned error code 1603
 EOF
 }
 
+scenario_signatures() {
+  # signed | the reason in the box ("" = the install completes)
+  local signed reason log
+  while IFS='|' read -r signed reason; do
+    scenario "runtime installer signed: $signed"
+    clean_machine
+    runtimes no-vc
+    tsl_world_installer vc --signed "$signed"
+    run_setup "signature-$signed" || continue
+    e2e_click install
+    if [ -z "$reason" ]; then
+      box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" '[&Yes][&No]' &&
+        answer Tessaline n
+    else
+      box "Installation Error" "$(printf 'Failed to install Visual C++ Redistributable.\n\n%s\n\nPlease install manually from:\n%s' "$reason" "$vc_url")" &&
+        answer "Installation Error" Return
+      sleep 0.5
+      expect "$SCENARIO: no install folder" "$(ls -d "$E2E_INSTALL" 2>/dev/null)" ""
+    fi
+    close_setup 0
+    log="$(cat "$(tsl_world_standin_log)" 2>/dev/null)"
+    expect "$SCENARIO: times the installer ran" "$(grep -c '^vc_redist start' <<<"$log")" \
+      "$([ -z "$reason" ] && echo 1 || echo 0)"
+    expect "$SCENARIO: no private folder is left" \
+      "$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp/TSL-* "$WINEPREFIX"/drive_c/windows/temp/TSL-* 2>/dev/null)" ""
+  done <<'EOF'
+microsoft|
+none|Installer signature check failed (error 0x800B0100)
+altered|Installer signature check failed (error 0x80096010)
+contoso|Installer signature check failed (error 0x800B0004)
+EOF
+}
+
 scenario_download_failures() {
   # how | host or path | mode | which box | reason (grep -E, whole line).
   # An untrusted certificate is 12157 under Wine 8 (Windows says 12175).
@@ -669,6 +702,48 @@ scenario_refused_swap() {
   expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
 }
 
+scenario_firewall_rolled_back() {
+  scenario "uninstall whose firewall clean-up is rolled back"
+  clean_machine
+  runtimes both
+  install_ok fwp-fail-base
+  tsl_world_fwp_install
+  expect "$SCENARIO: seeded" "$(fwp_seed seed --product 2 --other 0)" "seeded product=2 other=0 foreign=0"
+  local faults
+  faults="$(tsl_world_fwp_dir)/tsl-fwp-faults.txt"
+  echo "fail FwpmTransactionCommit0 5" >"$faults"
+  run_setup fwp-fail "C:\\Program Files\\Maretto\\TSL\\updater.exe" /uninstall /silent || return
+  box "Uninstall Warning" "$(printf 'Uninstallation completed, but some items could not be removed:\n\n\xe2\x80\xa2 Could not remove all firewall rules\n\nYou may need to manually delete remaining files or restart your computer and try again.')" &&
+    answer "Uninstall Warning" Return
+  if e2e_wait_exit 60; then expect "$SCENARIO: exit code" "$E2E_EXIT" 1; else fail "$SCENARIO: exit" "still running"; e2e_stop; fi
+  rm -f "$faults"
+  expect "$SCENARIO: filters left" "$(fwp_seed dump | tail -1)" "filters total=2 product=2 other=0"
+  trace_has "[the commit]" '[NWX Cleanup] FwpmTransactionCommit failed: 5'
+  nothing_left
+}
+
+# Wine 8 makes no junctions; a Unix symbolic link is its folder link, which
+# it reports with FILE_ATTRIBUTE_REPARSE_POINT as Windows does a junction.
+scenario_install_folder_link() {
+  scenario "install with a link in place of C:\\Program Files\\Maretto"
+  clean_machine
+  runtimes both
+  local elsewhere="$WINEPREFIX/drive_c/tsl-elsewhere"
+  rm -rf "$elsewhere"
+  mkdir -p "$elsewhere"
+  ln -s "$elsewhere" "$program_files/Maretto"
+  run_setup folder-link || return
+  e2e_click install
+  box "Installation Error" "$(printf 'Failed to create installation directory.\n\nError code: 1921\n\nPlease ensure you have administrator privileges and the disk has free space.')" &&
+    answer "Installation Error" Return
+  sleep 0.5
+  expect "$SCENARIO: nothing made through the link" "$(ls -A "$elsewhere" | tr '\n' ' ')" ""
+  expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
+  close_setup 0
+  rm -f "$program_files/Maretto"
+  rm -rf "$elsewhere"
+}
+
 scenario_start_folder() {
   scenario "a schtasks.bat in the folder the setup is started from"
   clean_machine
@@ -735,8 +810,9 @@ scenario_renamed_source() {
   rm -rf "$folder"
 }
 
-all=(clean_install update runtimes download_failures cancel uninstall silent_uninstall held_file
-  start_folder renamed_source update_cut update_running second_setup killed_setup refused_swap)
+all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall held_file
+  start_folder renamed_source firewall_rolled_back install_folder_link
+  update_cut update_running second_setup killed_setup refused_swap)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

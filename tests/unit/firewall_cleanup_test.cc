@@ -67,6 +67,8 @@ struct CleanupCase {
   bool sublayerLeft;
   bool providerLeft;
   int enumCalls;
+  // What the uninstall is told: are the product's objects all gone?
+  bool allRemoved = true;
 };
 
 std::vector<CleanupCase> CleanupCases() {
@@ -82,9 +84,9 @@ std::vector<CleanupCase> CleanupCases() {
          AddProduct(2);
          fake::FailFwpmCall(FwpmCall::kEngineOpen, 1753);
        },
-       -1, {Line("FwpmEngineOpen failed: 1753")}, {1000, 1001}, true, true, 0},
+       -1, {Line("FwpmEngineOpen failed: 1753")}, {1000, 1001}, true, true, 0, false},
       {"engine access denied", [] { fake::FailFwpmCall(FwpmCall::kEngineOpen, 5); }, -1,
-       {Line("FwpmEngineOpen failed: 5")}, {}, false, false, 0},
+       {Line("FwpmEngineOpen failed: 5")}, {}, false, false, 0, false},
       {"three filters beside someone else's", [] {
          AddOthers();
          AddProduct(3);
@@ -119,7 +121,7 @@ std::vector<CleanupCase> CleanupCases() {
         Line("Failed to delete filter 18446744073709551615: 2150760466"),
         Line("FwpmSubLayerDeleteByKey failed: " + inUse),
         Line("FwpmProviderDeleteByKey failed: " + inUse), Line("Deleted 0 filters, 1 failed")},
-       {18446744073709551615u}, true, true, 2},
+       {18446744073709551615u}, true, true, 2, false},
       {"transaction cannot begin", [] {
          AddProduct(3);
          fake::FailFwpmCall(FwpmCall::kTransactionBegin, 0x80320012);
@@ -136,28 +138,30 @@ std::vector<CleanupCase> CleanupCases() {
        {Line("FwpmFilterCreateEnumHandle failed: 5"),
         Line("FwpmSubLayerDeleteByKey failed: " + inUse),
         Line("FwpmProviderDeleteByKey failed: " + inUse), Line("Deleted 0 filters, 0 failed")},
-       {1000, 1001}, true, true, 0},
+       {1000, 1001}, true, true, 0, false},
       {"enumeration handle fails, nothing registered", [] {
          fake::FailFwpmCall(FwpmCall::kCreateEnumHandle, 5);
        },
        0, {Line("FwpmFilterCreateEnumHandle failed: 5"), Line("Deleted 0 filters, 0 failed")}, {},
-       false, false, 0},
+       false, false, 0, false},
       {"the second page fails", [] {
          AddProduct(250);
          fake::FailFwpmCall(FwpmCall::kEnum, 5, 1);
        },
        100,
-       {Line("Found 100 filters to delete"), Line("FwpmSubLayerDeleteByKey failed: " + inUse),
+       {Line("FwpmFilterEnum failed: 5"), Line("Found 100 filters to delete"),
+        Line("FwpmSubLayerDeleteByKey failed: " + inUse),
         Line("FwpmProviderDeleteByKey failed: " + inUse), Line("Deleted 100 filters, 0 failed")},
-       Range(1100, 1249), true, true, 2},
+       Range(1100, 1249), true, true, 2, false},
       {"the first page fails", [] {
          AddProduct(1);
          fake::FailFwpmCall(FwpmCall::kEnum, 0x80320010);
        },
        0,
-       {Line("Found 0 filters to delete"), Line("FwpmSubLayerDeleteByKey failed: " + inUse),
+       {Line("FwpmFilterEnum failed: 2150760464"), Line("Found 0 filters to delete"),
+        Line("FwpmSubLayerDeleteByKey failed: " + inUse),
         Line("FwpmProviderDeleteByKey failed: " + inUse), Line("Deleted 0 filters, 0 failed")},
-       {1000}, true, true, 1},
+       {1000}, true, true, 1, false},
       {"failed deletions followed by successful ones", [] {
          AddProduct(4);
          fake::FailFwpmCall(FwpmCall::kDeleteFilter, 5, 0);
@@ -168,7 +172,7 @@ std::vector<CleanupCase> CleanupCases() {
         Line("Failed to delete filter 1001: 2150760466"),
         Line("FwpmSubLayerDeleteByKey failed: " + inUse),
         Line("FwpmProviderDeleteByKey failed: " + inUse), Line("Deleted 2 filters, 2 failed")},
-       {1000, 1001}, true, true, 2},
+       {1000, 1001}, true, true, 2, false},
       {"another provider's filter keeps the sublayer in use", [] {
          AddProduct(2);
          fake::AddFwpmProvider(kOtherProvider);
@@ -177,7 +181,7 @@ std::vector<CleanupCase> CleanupCases() {
        2,
        {Line("Found 2 filters to delete"), Line("FwpmSubLayerDeleteByKey failed: " + inUse),
         Line("FwpmProviderDeleteByKey failed: " + inUse), Line("Deleted 2 filters, 0 failed")},
-       {9}, true, true, 2},
+       {9}, true, true, 2, false},
       {"another sublayer keeps the provider in use", [] {
          AddProduct(1);
          fake::AddFwpmSublayer(kOtherSublayer, kFirewallProviderKey);
@@ -185,7 +189,7 @@ std::vector<CleanupCase> CleanupCases() {
        1,
        {Line("Found 1 filters to delete"), Line("FwpmProviderDeleteByKey failed: " + inUse),
         Line("Deleted 1 filters, 0 failed")},
-       {}, false, true, 2},
+       {}, false, true, 2, false},
       {"sublayer and provider deletions fail otherwise", [] {
          AddProduct(1);
          fake::FailFwpmCall(FwpmCall::kDeleteSublayer, 5);
@@ -194,12 +198,21 @@ std::vector<CleanupCase> CleanupCases() {
        1,
        {Line("Found 1 filters to delete"), Line("FwpmSubLayerDeleteByKey failed: 5"),
         Line("FwpmProviderDeleteByKey failed: 1753"), Line("Deleted 1 filters, 0 failed")},
-       {}, true, true, 2},
+       {}, true, true, 2, false},
       {"filters without sublayer or provider objects", [] {
          fake::AddFwpmFilter(5, kFirewallProviderKey, kOtherSublayer);
        },
        1, {Line("Found 1 filters to delete"), Line("Deleted 1 filters, 0 failed")}, {}, false,
        false, 2},
+      // Undoes every deletion: none of them stands.
+      {"the commit fails", [] {
+         AddProduct(2);
+         fake::FailFwpmCall(FwpmCall::kTransactionCommit, 0x80320012);
+       },
+       0,
+       {Line("Found 2 filters to delete"), Line("FwpmTransactionCommit failed: 2150760466"),
+        Line("Deleted 0 filters, 2 failed")},
+       {1000, 1001}, true, true, 2, false},
       {"destroying the enumeration handle fails", [] {
          AddProduct(2);
          fake::FailFwpmCall(FwpmCall::kDestroyEnumHandle, 5);
@@ -215,7 +228,9 @@ TEST_F(RemoveFirewallRulesTest, RemovesWhatTheEnumerationReturns) {
     fake::Reset();
     c.setUp();
 
-    EXPECT_EQ(c.result, RemoveFirewallRules());
+    bool allRemoved = !c.allRemoved;
+    EXPECT_EQ(c.result, RemoveFirewallRules(&allRemoved));
+    EXPECT_EQ(c.allRemoved, allRemoved);
 
     EXPECT_EQ(c.trace, fake::TraceLines());
     EXPECT_EQ(c.filtersLeft, fake::FwpmFilterIds());
@@ -231,7 +246,7 @@ TEST_F(RemoveFirewallRulesTest, CallsTheEngineInOrder) {
   AddProduct(150);
   fake::AddFwpmFilter(1, kOtherProvider, kOtherSublayer);
 
-  EXPECT_EQ(150, RemoveFirewallRules());
+  EXPECT_EQ(150, RemoveFirewallRules(nullptr));
 
   std::vector<std::string> expected = {
       "FwpmEngineOpen0 -> 0",
@@ -253,15 +268,15 @@ TEST_F(RemoveFirewallRulesTest, CallsTheEngineInOrder) {
   EXPECT_EQ(expected, fake::FwpmCallLog());
 }
 
-TEST_F(RemoveFirewallRulesTest, CommitsAndClosesOnEveryPathThatOpened) {
+TEST_F(RemoveFirewallRulesTest, CommitsWhatBeganAndClosesOnEveryPathThatOpened) {
   struct Case {
     const char* name;
     FwpmCall failing;
     std::vector<std::string> tail;
   } cases[] = {
+      // Nothing to commit: each deletion took effect on its own.
       {"transaction begin fails", FwpmCall::kTransactionBegin,
-       {"FwpmTransactionCommit0 -> " + std::to_string(platform::kFwpENoTxnInProgress),
-        "FwpmEngineClose0 -> 0"}},
+       {"FwpmProviderDeleteByKey0 -> 0", "FwpmEngineClose0 -> 0"}},
       {"enumeration handle fails", FwpmCall::kCreateEnumHandle,
        {"FwpmTransactionCommit0 -> 0", "FwpmEngineClose0 -> 0"}},
       {"commit fails", FwpmCall::kTransactionCommit,
@@ -275,15 +290,16 @@ TEST_F(RemoveFirewallRulesTest, CommitsAndClosesOnEveryPathThatOpened) {
     AddProduct(1);
     fake::FailFwpmCall(c.failing, 5);
 
-    RemoveFirewallRules();
+    RemoveFirewallRules(nullptr);
 
     const std::vector<std::string>& log = fake::FwpmCallLog();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(c.tail, std::vector<std::string>(log.end() - 2, log.end()));
     EXPECT_EQ(0, CallsOf("FwpmTransactionAbort0")) << "nothing is ever rolled back";
-    EXPECT_EQ(Line(c.failing == FwpmCall::kCreateEnumHandle ? "Deleted 0 filters, 0 failed"
-                                                            : "Deleted 1 filters, 0 failed"),
-              fake::TraceLines().back());
+    const char* summary = c.failing == FwpmCall::kCreateEnumHandle    ? "Deleted 0 filters, 0 failed"
+                          : c.failing == FwpmCall::kTransactionCommit ? "Deleted 0 filters, 1 failed"
+                                                                      : "Deleted 1 filters, 0 failed";
+    EXPECT_EQ(Line(summary), fake::TraceLines().back());
     if (c.failing == FwpmCall::kEngineClose) fake::Reset();  // the session stays open
   }
 }
@@ -291,13 +307,13 @@ TEST_F(RemoveFirewallRulesTest, CommitsAndClosesOnEveryPathThatOpened) {
 TEST_F(RemoveFirewallRulesTest, EngineThatCannotBeOpenedGetsNoOtherCall) {
   fake::FailFwpmCall(FwpmCall::kEngineOpen, 5);
 
-  EXPECT_EQ(-1, RemoveFirewallRules());
+  EXPECT_EQ(-1, RemoveFirewallRules(nullptr));
 
   EXPECT_EQ(std::vector<std::string>{"FwpmEngineOpen0 -> 5"}, fake::FwpmCallLog());
 }
 
 TEST_F(RemoveFirewallRulesTest, OpensTheNamedSessionAndEnumeratesByProvider) {
-  RemoveFirewallRules();
+  RemoveFirewallRules(nullptr);
 
   auto session = fake::LastFwpmSession();
   ASSERT_TRUE(session.has_value());
@@ -323,7 +339,7 @@ TEST_F(RemoveFirewallRulesTest, FiltersOfEveryActionTypeAreRemoved) {
   uint64_t id = 500;
   for (uint32_t action : actions) fake::AddFwpmFilter(id++, kFirewallProviderKey, kFirewallSublayerKey, action);
 
-  EXPECT_EQ(5, RemoveFirewallRules());
+  EXPECT_EQ(5, RemoveFirewallRules(nullptr));
   EXPECT_TRUE(fake::FwpmFilterIds().empty()) << ::testing::PrintToString(fake::FwpmFilterIds());
   EXPECT_FALSE(fake::FwpmSublayerExists(kFirewallSublayerKey));
   EXPECT_FALSE(fake::FwpmProviderExists(kFirewallProviderKey));
@@ -331,9 +347,9 @@ TEST_F(RemoveFirewallRulesTest, FiltersOfEveryActionTypeAreRemoved) {
 
 TEST_F(RemoveFirewallRulesTest, SecondRunFindsNothing) {
   AddProduct(3);
-  ASSERT_EQ(3, RemoveFirewallRules());
+  ASSERT_EQ(3, RemoveFirewallRules(nullptr));
 
-  EXPECT_EQ(0, RemoveFirewallRules());
+  EXPECT_EQ(0, RemoveFirewallRules(nullptr));
   EXPECT_EQ(Line("Deleted 0 filters, 0 failed"), fake::TraceLines().back());
   EXPECT_FALSE(fake::FwpmProviderExists(kFirewallProviderKey));
 }

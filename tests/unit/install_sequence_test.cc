@@ -170,8 +170,8 @@ class InstallSequenceTest : public ::testing::Test {
     }
     fake::SetHttpResponse(kLoaderUrl, Body(kLoaderBytes));
     fake::SetHttpResponse(kAppUrl, Body(kAppBytes));
-    fake::SetHttpResponse(kVcUrl, Body("MZ vc_redist"));
-    fake::SetHttpResponse(kWebView2Url, Body("MZ bootstrapper"));
+    fake::SetHttpResponse(kVcUrl, Body(fake::SignedContent("MZ vc_redist", fake::Signer{})));
+    fake::SetHttpResponse(kWebView2Url, Body(fake::SignedContent("MZ bootstrapper", fake::Signer{})));
   }
 
   // RunInstall, with what must hold however it ends: the busy flag up at
@@ -460,6 +460,9 @@ TEST_F(InstallSequenceTest, FatalFailureShowsItsBoxAndStops) {
          fake::DenyCreateIn(L"C:\\Program Files\\Maretto");
        },
        folderFail + L"5" + folderAdvice, installError, folderStep, {}},
+      {"install folder: a link in place of its parent", true, true,
+       [] { fake::AddJunction(L"C:\\Program Files\\Maretto", L"C:\\Users\\Public"); },
+       folderFail + L"1921" + folderAdvice, installError, folderStep, {}},
       {"install folder: a file where a parent should be", true, true,
        [] { fake::AddFile(L"C:\\Program Files\\Maretto", "a file"); },
        folderFail + L"3" + folderAdvice, installError, folderStep, {}},

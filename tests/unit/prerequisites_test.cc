@@ -6,11 +6,13 @@
 #include <regex>
 
 #include "app/ui_state.h"
+#include "install/installer_signature.h"
 #include "install/product_constants.h"
 #include "platform/fake/fake.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/trust.h"
 #include "platform/window.h"
 
 namespace {
@@ -23,7 +25,8 @@ const std::wstring kVcUrl = L"https://aka.ms/vs/17/release/vc_redist.x64.exe";
 const std::wstring kTemp = L"C:\\Windows\\Temp\\";
 // Wherever the private folder lands, the installer is started from it.
 const std::wstring kInstallerPattern = kTemp + L"TSL-*\\TSL*.exe";
-const std::string kInstallerBytes = "MZ\x90\0 vc_redist stand-in";
+// Signed by Microsoft, as the real installers are.
+const std::string kInstallerBytes = fake::SignedContent("MZ vc_redist stand-in", fake::Signer{});
 constexpr char kAdminOnly[] = "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 fake::HttpResponse Body(const std::string& bytes) {
@@ -242,6 +245,16 @@ std::vector<InstallerCase> InstallerCases() {
       {"still running after five minutes", script(neverEnds), false, L"Installer timed out", true},
       {"ends one millisecond too late", script(tooLate), false, L"Installer timed out", true},
       {"start refused", script(refused), false, L"Failed to run installer (error 1223)", false},
+      {"unsigned installer",
+       [] { fake::SetHttpResponse(kVcUrl, Body("MZ vc_redist stand-in")); }, false,
+       InstallerSignatureError(platform::kTrustENosignature), false},
+      {"installer signed by another subject",
+       [] {
+         fake::Signer other;
+         other.commonName = other.organization = L"Contoso Ltd";
+         fake::SetHttpResponse(kVcUrl, Body(fake::SignedContent("MZ", other)));
+       },
+       false, InstallerSignatureError(platform::kTrustESubjectNotTrusted), false},
       {"download 404",
        [] { fake::SetHttpResponse(L"https://aka.ms/elsewhere", Body("x")); }, false,
        L"Download failed: HTTP error 404", false},
@@ -389,8 +402,36 @@ TEST_F(PrerequisitesTest, PrivateFolderCannotBeRenamedWhileInUse) {
   ExpectNothingLeft();
 }
 
+// What was checked is what starts: from the check until the installer has
+// started, nobody can write, rename or replace the file.
+TEST_F(PrerequisitesTest, CheckedInstallerIsHeldUntilItHasStarted) {
+  fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
+  std::vector<uint32_t> errors;
+  auto tryChange = [&](const std::wstring& installer) {
+    platform::SetLastError(0xdeadbeef);
+    platform::Handle h = platform::CreateFileW(
+        installer, platform::kGenericWrite,
+        platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+        platform::kOpenExisting, 0);
+    errors.push_back(h == platform::kInvalidHandleValue ? platform::GetLastError() : 0);
+    if (h != platform::kInvalidHandleValue) platform::CloseHandle(h);
+    platform::SetLastError(0xdeadbeef);
+    bool moved = platform::MoveFileExW(installer, installer + L".swapped", 0);
+    errors.push_back(moved ? 0 : platform::GetLastError());
+  };
+  fake::OnWinVerifyTrust([&](const fake::TrustCall& call) { tryChange(call.filePath); });
+  fake::OnProcessStart([&](const fake::ProcessStart& start) { tryChange(start.program); });
+  std::wstring error;
+  ASSERT_TRUE(RunVc(&error)) << fake::ToUtf8(error);
+  EXPECT_EQ(std::vector<uint32_t>(4, platform::kErrorSharingViolation), errors)
+      << "write and rename, after the check and at the start";
+  ExpectNothingLeft();
+  EXPECT_EQ(0, fake::OpenTrustStateCount());
+}
+
 TEST_F(PrerequisitesTest, WebView2InstallerGetsItsOwnArgumentsAndDetails) {
-  fake::SetHttpResponse(L"https://go.microsoft.com/fwlink/p/?LinkId=2124703", Body("MZ"));
+  fake::SetHttpResponse(L"https://go.microsoft.com/fwlink/p/?LinkId=2124703",
+                        Body(kInstallerBytes));
   ASSERT_TRUE(DownloadAndRunInstaller(kWebView2Host, kWebView2Path, kWebView2Arguments,
                                       kWebView2DisplayName, nullptr));
   ASSERT_EQ(1u, fake::ProcessStarts().size());
@@ -411,7 +452,7 @@ TEST_F(PrerequisitesTest, DetailLinesFollowTheSteps) {
     std::vector<std::wstring> details;
   };
   const std::vector<Row> rows = {
-      {"success", [] { fake::SetHttpResponse(kVcUrl, Body("MZ")); }, both},
+      {"success", [] { fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes)); }, both},
       {"download fails", [] {}, downloadOnly},
       {"no temporary folder", [] { fake::FailRandom(0xC0000001); }, {}},
   };
@@ -425,7 +466,7 @@ TEST_F(PrerequisitesTest, DetailLinesFollowTheSteps) {
 }
 
 TEST_F(PrerequisitesTest, TimedOutInstallerIsTerminatedAndWaitedForBeforeCleanUp) {
-  fake::SetHttpResponse(kVcUrl, Body("MZ"));
+  fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
   fake::ProcessScript hangs;
   hangs.neverExits = true;
   fake::SetProcessScript(kInstallerPattern, hangs);
@@ -458,7 +499,7 @@ TEST_F(PrerequisitesTest, InstallerRunsInAJobThatEndsOnlyOnTimeout) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Fresh();
-    fake::SetHttpResponse(kVcUrl, Body("MZ"));
+    fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
     fake::ProcessScript installer;
     installer.neverExits = row.hangs;
     installer.runsForMs = 100;
@@ -483,7 +524,7 @@ TEST_F(PrerequisitesTest, InstallerRunsInAJobThatEndsOnlyOnTimeout) {
 }
 
 TEST_F(PrerequisitesTest, EveryCallGetsAFolderOfItsOwn) {
-  fake::SetHttpResponse(kVcUrl, Body("MZ"));
+  fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
   ASSERT_TRUE(RunVc(nullptr));
   ASSERT_TRUE(RunVc(nullptr));
   ASSERT_EQ(2u, fake::ProcessStarts().size());
@@ -493,7 +534,7 @@ TEST_F(PrerequisitesTest, EveryCallGetsAFolderOfItsOwn) {
 }
 
 TEST_F(PrerequisitesTest, FolderThatCannotBeEmptiedIsTraced) {
-  fake::SetHttpResponse(kVcUrl, Body("MZ"));
+  fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
   // An installer that leaves a log beside itself.
   fake::OnProcessStart([](const fake::ProcessStart& start) {
     fake::AddFile(start.program.substr(0, start.program.rfind(L'\\')) + L"\\install.log", "log");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,8 +166,8 @@ std::vector<TreeCase> TreeCases() {
          fake::AddFile(kSystem + L"\\kernel32.dll", "MZ");
          fake::AddFile(kRoot + L"\\a.txt", "a");
          fake::AddFile(kSub + L"\\b.txt", "b");
-         fake::OnFindCall([](fake::FindCall call, const std::wstring& pattern) {
-           if (call != fake::FindCall::kFirst || pattern != kRoot + L"\\*") return;
+         fake::OnFileCall([](fake::FileCall call, const std::wstring& path) {
+           if (call != fake::FileCall::kListDirectory || path != kRoot) return;
            platform::DeleteFileW(kSub + L"\\b.txt");
            platform::RemoveDirectoryW(kSub);
            fake::AddJunction(kSub, kSystem);
@@ -180,16 +181,23 @@ std::vector<TreeCase> TreeCases() {
        [](RemoveDirectoryTreeTest*) {
          fake::AddFile(kRoot + L"\\a.txt", "a");
          fake::AddFile(kRoot + L"\\b.txt", "b");
-         fake::OnFindCall([](fake::FindCall call, const std::wstring&) {
-           if (call == fake::FindCall::kFirst) platform::DeleteFileW(kRoot + L"\\b.txt");
+         fake::OnFileCall([](fake::FileCall call, const std::wstring& path) {
+           if (call == fake::FileCall::kCreateFile && path == kRoot + L"\\a.txt") {
+             platform::DeleteFileW(kRoot + L"\\b.txt");
+           }
          });
        },
        false, 1, 1, {Line("Failed to delete file: C:\\ProgramData\\Orlenda\\b.txt error: 2")}, {}},
-      {"the folder vanishes before its removal", kRoot,
+      // The walk holds the folder open: no one can take it away (to put a
+      // link in its place) until it is gone.
+      {"the folder cannot be renamed or removed while it is walked", kRoot,
        [](RemoveDirectoryTreeTest*) {
          fake::AddFile(kRoot + L"\\a.txt", "a");
-         fake::OnFindCall([](fake::FindCall call, const std::wstring&) {
-           if (call == fake::FindCall::kClose) platform::RemoveDirectoryW(kRoot);
+         fake::OnFileCall([](fake::FileCall call, const std::wstring& path) {
+           if (call != fake::FileCall::kSetInformation || path != kRoot) return;
+           EXPECT_FALSE(platform::RemoveDirectoryW(kRoot));
+           EXPECT_FALSE(platform::MoveFileExW(kRoot, L"C:\\ProgramData\\Moved", 0));
+           EXPECT_EQ(platform::kErrorSharingViolation, platform::GetLastError());
          });
        },
        true, 1, 0, {}, {}},
@@ -197,9 +205,12 @@ std::vector<TreeCase> TreeCases() {
 }
 
 TEST_F(RemoveDirectoryTreeTest, RemovesTreesAndReportsWhatRemains) {
+  for (bool posixDeletion : {true, false})
   for (const TreeCase& c : TreeCases()) {
     SCOPED_TRACE(c.name);
+    SCOPED_TRACE(posixDeletion ? "with FileDispositionInfoEx" : "FileDispositionInfo only");
     fake::Reset();
+    fake::SetFileDispositionExSupported(posixDeletion);
     c.setUp(this);
     std::vector<std::wstring> systemBefore = fake::ListTree(L"C:\\Windows");
     int32_t deleted = kDeletedBefore;
@@ -281,18 +292,129 @@ TEST_F(RemoveDirectoryTreeTest, JunctionTargetKeepsItsContent) {
       << "the target's read-only mark was cleared";
 }
 
-TEST_F(RemoveDirectoryTreeTest, NeverSearchesThroughALink) {
+TEST_F(RemoveDirectoryTreeTest, NeverListsThroughALink) {
   fake::AddFile(kSystem + L"\\kernel32.dll", "MZ");
   fake::AddJunction(kRoot + L"\\link", kSystem);
-  std::vector<std::wstring> patterns;
-  fake::OnFindCall([&patterns](fake::FindCall call, const std::wstring& pattern) {
-    if (call == fake::FindCall::kFirst) patterns.push_back(pattern);
+  std::vector<std::wstring> listed;
+  fake::OnFileCall([&listed](fake::FileCall call, const std::wstring& path) {
+    if (call == fake::FileCall::kListDirectory && (listed.empty() || listed.back() != path)) {
+      listed.push_back(path);
+    }
   });
 
   EXPECT_TRUE(RemoveDirectoryTree(kRoot, nullptr, nullptr));
 
-  EXPECT_EQ(std::vector<std::string>{"C:\\ProgramData\\Orlenda\\*"}, Utf8(patterns));
+  EXPECT_EQ(std::vector<std::string>{"C:\\ProgramData\\Orlenda"}, Utf8(listed));
   EXPECT_TRUE(fake::Exists(kSystem + L"\\kernel32.dll"));
+}
+
+// ---- Someone swaps part of the tree for a link while it is removed ----
+
+const std::wstring kOutside = L"C:\\Users\\Public\\Secret";
+
+// What lies outside the tree: every path with its bytes and attributes.
+std::vector<std::string> OutsideState() {
+  std::vector<std::string> out;
+  for (const std::wstring& path : fake::ListTree(kOutside)) {
+    std::optional<std::string> content = fake::FileContent(path);
+    out.push_back(fake::ToUtf8(path) + " " +
+                  std::to_string(platform::GetFileAttributesW(path)) + " " +
+                  content.value_or("(folder)"));
+  }
+  return out;
+}
+
+void BuildSwapTree() {
+  fake::AddFile(kOutside + L"\\secret.txt", "s", platform::kFileAttributeReadonly);
+  fake::AddFile(kOutside + L"\\Inner\\data.bin", "d");
+  fake::AddFile(kRoot + L"\\a.txt", "a");
+  fake::AddFile(kRoot + L"\\ro.txt", "r", platform::kFileAttributeReadonly);
+  fake::AddFile(kSub + L"\\b.txt", "b");
+  fake::AddFile(kSub + L"\\ro2.txt", "r", platform::kFileAttributeReadonly);
+  fake::AddFile(kDeep + L"\\c.txt", "c");
+}
+
+// At every file-system call of the walk (before it acts), for every folder
+// and file of the tree, the tree's owner renames it away and puts a
+// junction to a folder outside in its place, when the file system lets
+// them. Whatever the moment, nothing outside the tree is touched.
+TEST_F(RemoveDirectoryTreeTest, ALinkSwappedInAtAnyPointLeadsNowhere) {
+  fake::Reset();
+  BuildSwapTree();
+  int calls = 0;
+  fake::OnFileCall([&calls](fake::FileCall, const std::wstring&) { ++calls; });
+  ASSERT_TRUE(RemoveDirectoryTree(kRoot, nullptr, nullptr));
+  ASSERT_GT(calls, 10);
+
+  const std::wstring victims[] = {kRoot,          kSub,           kDeep,
+                                  kRoot + L"\\ro.txt", kSub + L"\\b.txt", kSub + L"\\ro2.txt"};
+  for (bool posixDeletion : {true, false}) {
+    for (const std::wstring& victim : victims) {
+      int swaps = 0;
+      for (int at = 0; at < calls; ++at) {
+        SCOPED_TRACE(fake::ToUtf8(victim) + " swapped at call " + std::to_string(at) +
+                     (posixDeletion ? "" : " (FileDispositionInfo only)"));
+        fake::Reset();
+        fake::SetFileDispositionExSupported(posixDeletion);
+        BuildSwapTree();
+        const std::vector<std::string> before = OutsideState();
+        int call = 0;
+        fake::OnFileCall([&](fake::FileCall, const std::wstring&) {
+          if (call++ != at) return;
+          if (platform::MoveFileExW(victim, victim + L".old", 0)) {
+            fake::AddJunction(victim, kOutside);
+            ++swaps;
+          }
+        });
+
+        RemoveDirectoryTree(kRoot, nullptr, nullptr);
+
+        fake::OnFileCall(nullptr);
+        EXPECT_EQ(before, OutsideState());
+        EXPECT_FALSE(fake::Exists(victim) &&
+                     (platform::GetFileAttributesW(victim) & platform::kFileAttributeReparsePoint))
+            << "the link was left in the tree";
+        EXPECT_EQ(0, fake::OpenFileHandleCount());
+      }
+      EXPECT_GT(swaps, 0) << fake::ToUtf8(victim) << " was never swapped";
+    }
+  }
+}
+
+TEST_F(RemoveDirectoryTreeTest, HardLinksKeepTheSharedFileUnchanged) {
+  struct Case {
+    const char* name;
+    uint32_t attributes;
+    bool result;
+    int32_t deleted;
+    int32_t failed;
+    std::vector<std::string> trace;
+  } cases[] = {
+      // Clearing the mark through this name would clear it on the system's
+      // file too: the name stays.
+      {"read-only", platform::kFileAttributeReadonly, false, 1, 1,
+       {Line("Failed to delete file: C:\\ProgramData\\Orlenda\\hosts error: 5"),
+        Line("Failed to remove directory: C:\\ProgramData\\Orlenda error: 145")}},
+      {"writable", platform::kFileAttributeArchive, true, 2, 0, {}},
+  };
+  const std::wstring system = kSystem + L"\\drivers\\etc\\hosts";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::Reset();
+    fake::AddFile(system, "127.0.0.1", c.attributes);
+    fake::AddFile(kRoot + L"\\own.txt", "o");
+    fake::AddHardLink(kRoot + L"\\hosts", system);
+    int32_t deleted = 0;
+    int32_t failed = 0;
+
+    EXPECT_EQ(c.result, RemoveDirectoryTree(kRoot, &deleted, &failed));
+
+    EXPECT_EQ(c.deleted, deleted);
+    EXPECT_EQ(c.failed, failed);
+    EXPECT_EQ(c.trace, fake::TraceLines());
+    EXPECT_EQ(std::optional<std::string>("127.0.0.1"), fake::FileContent(system));
+    EXPECT_EQ(c.attributes, platform::GetFileAttributesW(system));
+  }
 }
 
 }  // namespace

@@ -350,6 +350,45 @@ TEST_F(RunUninstallTest, Outcomes) {
   }
 }
 
+// Every way the clean-up can leave the product's filtering objects behind
+// reaches the user; one filter gone by itself meanwhile does not.
+TEST_F(RunUninstallTest, FirewallCleanupThatFailedSaysSo) {
+  const std::wstring firewallLine = L"\u2022 Could not remove all firewall rules\n";
+  auto failing = [](fake::FwpmCall call) {
+    return [call] { fake::FailFwpmCall(call, platform::kErrorAccessDenied); };
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> fault;
+    bool warned;
+  } cases[] = {
+      {"enumeration handle", failing(fake::FwpmCall::kCreateEnumHandle), true},
+      {"an enumeration page", failing(fake::FwpmCall::kEnum), true},
+      {"a filter deletion", failing(fake::FwpmCall::kDeleteFilter), true},
+      {"the sublayer", failing(fake::FwpmCall::kDeleteSublayer), true},
+      {"the provider", failing(fake::FwpmCall::kDeleteProvider), true},
+      {"the commit", failing(fake::FwpmCall::kTransactionCommit), true},
+      {"a filter removed by someone else meanwhile",
+       [] {
+         fake::OnFwpmCall([](fake::FwpmCall call) {
+           if (call == fake::FwpmCall::kDestroyEnumHandle) fake::RemoveFwpmFilter(102);
+         });
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TearDown();
+    SetUp();
+    InstallEverything();
+    c.fault();
+
+    EXPECT_EQ(!c.warned, Run());
+
+    ExpectBox(c.warned ? std::vector<std::wstring>{firewallLine} : std::vector<std::wstring>{});
+  }
+}
+
 TEST_F(RunUninstallTest, WarningBoxReadsLineByLine) {
   InstallEverything();
   Hold(kOrlenda + L"\\state.db");

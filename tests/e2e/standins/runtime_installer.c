@@ -11,7 +11,8 @@
  *
  *   TSL-STANDIN-CONFIG\n
  *   key=value\n ...
- *   TSL-STANDIN-END\n            (the last bytes of the file)
+ *   TSL-STANDIN-END\n            (the last bytes of the file, or of what a
+ *                                  signature that follows covers)
  *
  *   exit=N         exit code (decimal, or 0x hex), default 0
  *   sleep=S        seconds to wait before ending (at most kMaxSleepSeconds)
@@ -116,11 +117,22 @@ static void ReadSettings(Settings* settings) {
   DWORD got = 0;
   LARGE_INTEGER size;
   if (GetFileSizeEx(file, &size)) {
+    /* A signed file ends with its signature (the security directory gives
+     * its file offset); the trailer lies just before it. */
+    LONGLONG end = size.QuadPart;
+    const BYTE* base = (const BYTE*)GetModuleHandleW(NULL);
+    const IMAGE_NT_HEADERS* nt =
+        (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
+    DWORD signature = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].VirtualAddress;
+    if (signature != 0 && signature < end) end = signature;
     LARGE_INTEGER from;
-    from.QuadPart = size.QuadPart > (LONGLONG)sizeof(tail) ? size.QuadPart - sizeof(tail) : 0;
-    if (SetFilePointerEx(file, from, NULL, FILE_BEGIN)) ReadFile(file, tail, sizeof(tail), &got, NULL);
+    from.QuadPart = end > (LONGLONG)sizeof(tail) ? end - (LONGLONG)sizeof(tail) : 0;
+    if (SetFilePointerEx(file, from, NULL, FILE_BEGIN))
+      ReadFile(file, tail, (DWORD)(end - from.QuadPart), &got, NULL);
   }
   CloseHandle(file);
+  /* Signing pads what it signs to eight bytes with zeros. */
+  while (got > 0 && tail[got - 1] == 0) --got;
 
   size_t endLength = sizeof(kTrailerEnd) - 1;
   size_t startLength = sizeof(kTrailerStart) - 1;

@@ -9,6 +9,8 @@
 #include "install/install_folder.h"
 #include "install/prerequisites.h"
 #include "install/product_constants.h"
+#include "install/setup_mutex.h"
+#include "install/staged_swap.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/shell.h"
@@ -45,12 +47,13 @@ bool InstallPrerequisite(const wchar_t* host, const wchar_t* path, const wchar_t
   return false;
 }
 
-}  // namespace
-
-bool RunInstall() {
-  SetOperationInProgress(true);
+// The steps of one run, from the prerequisites to the registration; false
+// after a fatal failure (its box already shown) or a cancel. The installed
+// files change only at the swap, after the last cancel check.
+// *keepStaged is set when an undo of the swap failed and the next run's
+// repair needs the staged files to finish it.
+bool RunSteps(uint32_t generation, bool* keepStaged) {
   std::wstring errorText;
-  const std::wstring loaderPath = GetInstallPath(kLoaderDllName);
   const std::wstring appPath = GetInstallPath(kAppExeName);
 
   SetProgress(5);
@@ -59,22 +62,22 @@ bool RunInstall() {
   if (!IsVcRuntimeInstalled() &&
       !InstallPrerequisite(kVcRedistHost, kVcRedistPath, kVcRedistArguments,
                            kVcRedistDisplayName, &errorText)) {
-    return Finish(false);
+    return false;
   }
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
   SetProgress(20);
   SetDetailText(kWebView2DisplayName);
   if (!IsWebView2RuntimeInstalled()) {
     if (!InstallPrerequisite(kWebView2Host, kWebView2Path, kWebView2Arguments,
                              kWebView2DisplayName, &errorText)) {
-      return Finish(false);
+      return false;
     }
     // A fresh runtime registers itself a moment after its installer ends.
     platform::Sleep(2000);
   }
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
   SetProgress(40);
   SetStatusText(L"Installing application...");
   SetDetailText(L"Creating installation directory");
@@ -85,29 +88,31 @@ bool RunInstall() {
                   L"\n\nPlease ensure you have administrator privileges and the disk has free "
                   L"space.",
               kInstallErrorCaption);
-    return Finish(false);
+    return false;
   }
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
   SetProgress(50);
   SetDetailText(L"Downloading WebView2Loader.dll");
-  if (!DownloadFile(kDeployHost, kLoaderDownloadPath, loaderPath, &errorText)) {
+  if (!DownloadFile(kDeployHost, kLoaderDownloadPath, StagedPath(kLoaderDllName, generation),
+                    &errorText)) {
     ShowFatal(L"Failed to download WebView2Loader.dll.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
-    return Finish(false);
+    return false;
   }
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
   SetProgress(70);
   SetDetailText(L"Downloading application files");
-  if (!DownloadFile(kDeployHost, kAppDownloadPath, appPath, &errorText)) {
+  if (!DownloadFile(kDeployHost, kAppDownloadPath, StagedPath(kAppExeName, generation),
+                    &errorText)) {
+    // The staged loader goes after the box; the installed one stays.
     ShowFatal(L"Failed to download application.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
-    platform::DeleteFileW(loaderPath);
-    return Finish(false);
+    return false;
   }
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
   SetProgress(85);
   SetStatusText(L"Finishing installation...");
   SetDetailText(L"Creating desktop shortcut");
@@ -118,12 +123,22 @@ bool RunInstall() {
     platform::OutputDebugStringA("[Install] Failed to create desktop shortcut\n");
   }
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
   SetProgress(90);
   SetDetailText(L"Creating updater");
   InstallUpdaterCopy();
 
-  if (CancelRequested()) return Finish(false);
+  if (CancelRequested()) return false;
+  std::wstring failedName;
+  uint32_t swapError = 0;
+  bool undone = true;
+  if (!SwapInStagedFiles(generation, &failedName, &swapError, &undone)) {
+    *keepStaged = !undone;
+    ShowFatal(L"Failed to replace " + failedName + L".\n\nError code: " +
+                  std::to_wstring(swapError) + L"\n\nPlease close Tessaline and try again.",
+              kInstallErrorCaption);
+    return false;
+  }
   SetProgress(95);
   SetDetailText(L"Scheduling automatic updates");
   ScheduleUpdateTask();
@@ -134,5 +149,22 @@ bool RunInstall() {
   SetProgress(100);
   SetStatusText(L"Installation complete!");
   SetDetailText(L"Ready to launch");
-  return Finish(true);
+  return true;
+}
+
+}  // namespace
+
+bool RunInstall() {
+  SetOperationInProgress(true);
+  platform::Handle lock = TakeSetupMutex("[Install] ");
+  if (!lock) {
+    ShowFatal(kAnotherSetupRunning, kInstallErrorCaption);
+    return Finish(false);
+  }
+  uint32_t generation = RepairInstallFolder();
+  bool keepStaged = false;
+  bool completed = RunSteps(generation, &keepStaged);
+  if (!keepStaged) RemoveStagedFiles(generation);
+  ReleaseSetupMutex(lock);
+  return Finish(completed);
 }

@@ -2,12 +2,12 @@
 
 #include "app/ui_state.h"
 #include "install/download.h"
+#include "install/installer_job.h"
 #include "install/installer_signature.h"
 #include "install/product_constants.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
 #include "platform/folders.h"
-#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/trace.h"
@@ -15,9 +15,6 @@
 namespace {
 
 constexpr uint32_t kInstallerTimeoutMs = 300000;
-// TerminateProcess only starts the ending; the installer's file can be
-// deleted once the process is really gone.
-constexpr uint32_t kTerminationWaitMs = 5000;
 constexpr uint32_t kPvBufferBytes = 128;
 constexpr uint32_t kRandomNameBytes = 16;
 // Owned by Administrators; full control for Administrators and SYSTEM,
@@ -267,8 +264,8 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
   }
 
   SetDetailText(L"Installing " + displayName + L"...");
-  // Held from the check until the start, so that what runs is what was
-  // checked.
+  // Held from the check until the installer has run, so that what runs is
+  // what was checked.
   platform::Handle checked = platform::kInvalidHandleValue;
   uint32_t trust = CheckInstallerSignature(installer, &checked);
   if (trust != 0) {
@@ -276,37 +273,25 @@ bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPa
     Report(errorText, InstallerSignatureError(trust));
     return false;
   }
-  platform::Handle process = nullptr;
-  bool started = platform::ShellExecuteExW(platform::kSeeMaskNoCloseProcess, L"open", installer,
-                                           arguments, folder, platform::kSwHide, &process);
-  error = platform::GetLastError();
+  // The installer's working folder is the private one: nothing a user
+  // could have put in the current folder is beside it.
+  uint32_t code = 0;
+  InstallerEnd end =
+      RunInstallerInJob(installer, arguments, folder, kInstallerTimeoutMs, &code);
   platform::CloseHandle(checked);
-  if (!started) {
-    RemovePrivateFolder(folder, pin, identity, placeholder, installer);
-    Report(errorText, L"Failed to run installer (error " + std::to_wstring(error) + L")");
+  RemovePrivateFolder(folder, pin, identity, placeholder, installer);
+  if (end == InstallerEnd::kNotStarted) {
+    Report(errorText, L"Failed to run installer (error " + std::to_wstring(code) + L")");
     return false;
   }
-  if (!process) {
-    RemovePrivateFolder(folder, pin, identity, placeholder, installer);
-    return true;
-  }
-
-  if (platform::WaitForSingleObject(process, kInstallerTimeoutMs) == platform::kWaitTimeout) {
-    platform::TerminateProcess(process, 1);
-    platform::WaitForSingleObject(process, kTerminationWaitMs);
-    platform::CloseHandle(process);
-    RemovePrivateFolder(folder, pin, identity, placeholder, installer);
+  if (end == InstallerEnd::kTimedOut) {
     Report(errorText, L"Installer timed out");
     return false;
   }
-  uint32_t exitCode = 0;
-  platform::GetExitCodeProcess(process, &exitCode);
-  platform::CloseHandle(process);
-  RemovePrivateFolder(folder, pin, identity, placeholder, installer);
-  if (exitCode == platform::kErrorSuccess || exitCode == platform::kErrorSuccessRebootRequired ||
-      exitCode == platform::kErrorProductVersion) {
+  if (code == platform::kErrorSuccess || code == platform::kErrorSuccessRebootRequired ||
+      code == platform::kErrorProductVersion) {
     return true;
   }
-  Report(errorText, L"Installer returned error code " + std::to_wstring(exitCode));
+  Report(errorText, L"Installer returned error code " + std::to_wstring(code));
   return false;
 }

@@ -39,6 +39,12 @@ inline constexpr wchar_t kAppExeName[] = L"Velquist.exe";
 inline constexpr wchar_t kLoaderDllName[] = L"WebView2Loader.dll";
 inline constexpr wchar_t kUpdaterExeName[] = L"updater.exe";
 
+// ---- One setup at a time ----
+// Machine-wide, so the weekly run (SYSTEM) and an administrator's run see
+// each other; both may open it, nobody else.
+inline constexpr wchar_t kSetupMutexName[] = L"Global\\TessalineSetupMutex";
+inline constexpr wchar_t kSetupMutexSddl[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
 // ---- Registry locations (key paths without the root) ----
 inline constexpr wchar_t kUninstallKeyPath[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tessaline";

@@ -54,8 +54,8 @@ Handle CreateFileW(const std::wstring& path, uint32_t access, uint32_t share,
 bool WriteFile(Handle file, const void* data, uint32_t size, uint32_t* done);
 bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done);
 
-// DeleteFileW: 2 missing, 3 missing folder, 5 read-only or a folder,
-// 32 held open without FILE_SHARE_DELETE.
+// DeleteFileW: 2 missing, 3 missing folder, 5 read-only, a folder or a
+// running image (a loaded DLL too), 32 held open without FILE_SHARE_DELETE.
 bool DeleteFileW(const std::wstring& path);
 
 // GetFileAttributesW: the attributes, or kInvalidFileAttributes with the last
@@ -130,8 +130,9 @@ constexpr uint32_t kMovefileWriteThrough = 0x8;
 // file or a folder with its content; open handles follow the file. Fails
 // with 2 or 3 for a missing source or 3 for a missing target folder, 183 when
 // `to` exists without MOVEFILE_REPLACE_EXISTING, 5 when replacing a folder,
-// a read-only file or a file that is open, 32 when the source is open
-// without FILE_SHARE_DELETE. MOVEFILE_DELAY_UNTIL_REBOOT only records the
+// a read-only file, a file that is open or a running program's image (or a
+// DLL a running program has loaded), 32 when the source is open without
+// FILE_SHARE_DELETE. A running image itself can be renamed. MOVEFILE_DELAY_UNTIL_REBOOT only records the
 // operation for the next start (administrators only) and moves nothing now.
 bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flags);
 

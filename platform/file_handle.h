@@ -44,7 +44,8 @@ constexpr uint32_t kFileBegin = 0;
 bool SetFilePointerEx(Handle file, int64_t distance, uint32_t moveMethod);
 
 // FlushFileBuffers: the file's data reaches the disk before it returns; 5
-// for a handle without write access, 6 for one that is not open.
+// for a handle without write access, 6 for one that is not open, or the
+// device's error.
 bool FlushFileBuffers(Handle file);
 
 // FileDispositionInfo of SetFileInformationByHandle: with deleteFile the

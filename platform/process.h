@@ -15,6 +15,7 @@ constexpr uint32_t kSeeMaskFlagNoUi = 0x00000400;
 constexpr int32_t kSwHide = 0;
 constexpr int32_t kSwShowNormal = 1;
 
+constexpr uint32_t kCreateSuspended = 0x00000004;
 constexpr uint32_t kCreateNoWindow = 0x08000000;
 constexpr uint32_t kStartfUseShowWindow = 0x00000001;
 
@@ -55,10 +56,16 @@ intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread);
+// The same with the started program's current folder (empty: the caller's).
+bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
+                    uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
+                    const std::wstring& currentDirectory, Handle* process, Handle* thread);
 
-// WaitForSingleObject on a process handle: kWaitObject0 once the process has
-// ended, kWaitTimeout after `milliseconds` (kInfinite: no limit), kWaitFailed
-// with the last error 6 for a handle that is not open.
+// WaitForSingleObject on a process or thread handle: kWaitObject0 once the
+// process has ended, kWaitTimeout after `milliseconds` (kInfinite: no limit),
+// kWaitFailed with the last error 6 for a handle that is not open. On a mutex
+// (platform/sync.h): kWaitObject0 or kWaitAbandoned once the caller owns it,
+// kWaitTimeout while another thread holds it.
 uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds);
 
 // GetExitCodeProcess: *exitCode is the code, kStillActive while the process
@@ -69,6 +76,38 @@ bool GetExitCodeProcess(Handle process, uint32_t* exitCode);
 // it has ended; a wait on the handle tells when it has. False with 5 when the
 // process has already ended.
 bool TerminateProcess(Handle process, uint32_t exitCode);
+
+// ResumeThread on a thread handle of CreateProcessW: the suspend count
+// before the call (1 for a thread started with CREATE_SUSPENDED, after which
+// it runs; 0 for a running one), or 0xFFFFFFFF with the last error (6 for a
+// handle that is not a thread).
+constexpr uint32_t kResumeFailed = 0xFFFFFFFF;
+uint32_t ResumeThread(Handle thread);
+
+// ---- Job objects ----
+
+// CreateJobObjectW(no security attributes, no name): a job handle or null.
+// No limits are set: closing the last handle leaves its processes running.
+Handle CreateJobObjectW();
+
+// AssignProcessToJobObject: from now on the process and every process it
+// starts belong to the job. False with the last error (5 when the process
+// already belongs to a job that does not allow nesting, 6 a bad handle).
+bool AssignProcessToJobObject(Handle job, Handle process);
+
+// TerminateJobObject: asks every process of the job to end with exitCode
+// and returns before they have ended. A job handle is never signalled: the
+// active-process count below tells when they are gone.
+bool TerminateJobObject(Handle job, uint32_t exitCode);
+
+// QueryInformationJobObject(job, JobObjectBasicAccountingInformation, ...):
+// the processes that belong to the job and have not ended yet, and all that
+// ever belonged to it. False with the last error (6 a bad handle).
+struct JobAccounting {
+  uint32_t totalProcesses = 0;
+  uint32_t activeProcesses = 0;
+};
+bool QueryInformationJobObject(Handle job, JobAccounting* accounting);
 
 // GetModuleFileNameW(no module: the running program, buffer of `size`
 // characters). Returns the number of characters stored without the

@@ -6,6 +6,7 @@
 #include "app/ui_state.h"
 #include "app/unattended.h"
 #include "install/product_constants.h"
+#include "install/setup_mutex.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -98,10 +99,8 @@ void MoveRunningProgramOutOfProductFolders() {
   }
 }
 
-}  // namespace
-
-bool RunUninstall() {
-  SetOperationInProgress(true);
+// The six steps; the busy flag is up when they start and down when they end.
+bool RunUninstallSteps() {
   std::wstring warnings;
   bool hasWarnings = false;
 
@@ -183,4 +182,21 @@ bool RunUninstall() {
   SetDetailText(L"All components removed");
   SetOperationInProgress(false);
   return true;
+}
+
+}  // namespace
+
+bool RunUninstall() {
+  SetOperationInProgress(true);
+  // Nothing is touched while another setup installs or removes the product.
+  platform::Handle lock = TakeSetupMutex("[Uninstall] ");
+  if (!lock) {
+    ShowMessageBox(g_mainWindow, kAnotherSetupRunning, L"Uninstall Warning",
+                   platform::kMbOk | platform::kMbIconWarning);
+    SetOperationInProgress(false);
+    return false;
+  }
+  bool result = RunUninstallSteps();
+  ReleaseSetupMutex(lock);
+  return result;
 }

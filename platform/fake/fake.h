@@ -52,6 +52,18 @@ platform::Handle HoldOpen(const std::wstring& path, uint32_t share = 0);
 void FailWritesTo(const std::wstring& path, uint32_t code, uint64_t afterBytes);
 // Number of file handles currently open (leak checks).
 int OpenFileHandleCount();
+// FlushFileBuffers on a handle of the file fails with the code (the device
+// reports an error).
+void FailFlushOf(const std::wstring& path, uint32_t code);
+// Called at the start of every MoveFileExW that moves now (not the deferred
+// ones), before it answers: a non-zero result makes the call fail with that
+// code and change nothing. Lets a test fail or stop a run at one rename.
+void OnMoveFile(std::function<uint32_t(const std::wstring& from, const std::wstring& to)> hook);
+// The program was killed at this point: every kernel and HTTP handle it
+// held is closed; a named mutex its threads owned goes away with the last
+// handle (only one that someone else still had open would be abandoned,
+// which SetMutexHolder(kKilledSetup) sets up).
+void SimulateKill();
 
 // ---- HTTP ----
 struct HttpResponse {
@@ -298,6 +310,13 @@ struct ProcessScript {
   bool neverExits = false;       // runs until TerminateProcess
   uint32_t startError = 0;       // the start fails with this code
   bool noProcessHandle = false;  // ShellExecuteExW starts it but returns no handle
+  // DLLs the process keeps loaded while it runs: like its image, they can be
+  // renamed but not deleted (5), replaced (5) or opened for writing (32).
+  std::vector<std::wstring> loadsModules;
+  // A program the process starts as soon as it runs (a suspended process
+  // once resumed), which never exits by itself. It belongs to the parent's
+  // job if the parent is in one by then.
+  std::wstring startsChild;
 };
 // program is a full path or a pattern in which * and ? match any characters
 // (backslashes included), compared case-insensitively; the script set last
@@ -331,12 +350,18 @@ const std::vector<ProcessStart>& ProcessStarts();
 // Called while a started process runs, before the starting call returns.
 void OnProcessStart(std::function<void(const ProcessStart&)> hook);
 
+// Another program (a user's, a service) runs `program` now, as its script
+// says; the returned process handle is the test's to close.
+platform::Handle RunProgram(const std::wstring& program);
+
 // What became of each started process, in start order.
 struct ProcessOutcome {
   std::wstring program;
   bool running = false;
-  bool terminated = false;  // ended by TerminateProcess
+  bool terminated = false;  // ended by TerminateProcess or TerminateJobObject
   uint32_t exitCode = 0;    // valid once it has ended
+  bool suspended = false;   // started with CREATE_SUSPENDED, not yet resumed
+  bool inJob = false;       // belongs to a job object
 };
 std::vector<ProcessOutcome> ProcessOutcomes();
 // Open process and thread handles (leak checks).
@@ -353,6 +378,21 @@ void SetLocalTime(const platform::SystemTime& time);
 // the test. It counts as a running image, at its new place once moved
 // (GetModuleFileNameW still reports the path it was started from).
 void SetModuleFileName(const std::wstring& path);
+
+// ---- Named mutexes ----
+// Who else has the mutex of that name (names compared case-insensitively):
+// nobody (the name is free), a setup that runs and owns it, a setup that
+// was killed while owning it (the next wait gets WAIT_ABANDONED), or an
+// owner whose access list does not let this program open it (5).
+enum class MutexHolder { kNobody, kRunningSetup, kKilledSetup, kNoAccess };
+void SetMutexHolder(const std::wstring& name, MutexHolder holder);
+// The SDDL text the mutex of that name was created with by the program, or
+// nullopt when it does not exist or was made by someone else.
+std::optional<std::wstring> MutexSecurity(const std::wstring& name);
+// Whether a thread of the program owns the mutex of that name now.
+bool MutexOwned(const std::wstring& name);
+// Handles of the program on named mutexes.
+int OpenMutexHandleCount();
 
 // ---- Security and temporary names ----
 // Whether the process's token is a member of the Administrators group, as

@@ -35,6 +35,22 @@ void Reset() {
   t_lastError = 0;
 }
 
+void CloseAllHandles() {
+  while (!g_handles.empty()) {
+    auto it = g_handles.begin();
+    platform::Handle handle = reinterpret_cast<platform::Handle>(it->first);
+    auto onClose = it->second;
+    g_handles.erase(it);
+    onClose(handle);
+  }
+}
+
+void SimulateKill() {
+  CloseAllHandles();
+  CloseAllHttpHandles();
+  AbandonOwnedMutexes();
+}
+
 std::string ToUtf8(const std::wstring& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {

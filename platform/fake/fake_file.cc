@@ -61,6 +61,8 @@ uintptr_t g_nextSearch = 0x7f000000;  // apart from kernel handles
 std::map<std::wstring, uint32_t> g_failedSearches;
 std::function<void(FindCall, const std::wstring&)> g_onFindCall;
 std::vector<PendingMove> g_pendingMoves;
+std::map<std::wstring, uint32_t> g_flushErrors;
+std::function<uint32_t(const std::wstring&, const std::wstring&)> g_onMoveFile;
 std::function<void(FileCall, const std::wstring&)> g_onFileCall;
 bool g_inFileCallHook = false;
 bool g_dispositionExSupported = true;
@@ -259,6 +261,8 @@ void ResetFiles() {
   g_failedSearches.clear();
   g_onFindCall = nullptr;
   g_pendingMoves.clear();
+  g_flushErrors.clear();
+  g_onMoveFile = nullptr;
   g_onFileCall = nullptr;
   g_inFileCallHook = false;
   g_dispositionExSupported = true;
@@ -369,6 +373,12 @@ void OnFindCall(std::function<void(FindCall, const std::wstring&)> hook) {
 int OpenFindHandleCount() { return static_cast<int>(g_searches.size()); }
 
 const std::vector<PendingMove>& PendingMoves() { return g_pendingMoves; }
+
+void FailFlushOf(const std::wstring& path, uint32_t code) { g_flushErrors[PathKey(path)] = code; }
+
+void OnMoveFile(std::function<uint32_t(const std::wstring&, const std::wstring&)> hook) {
+  g_onMoveFile = std::move(hook);
+}
 
 namespace {
 
@@ -571,6 +581,15 @@ bool ReadFile(Handle file, void* buffer, uint32_t size, uint32_t* done) {
   return true;
 }
 
+bool FlushFileBuffers(Handle file) {
+  fake::OpenFile* open = fake::FindOpen(file);
+  if (!open) return Fail(kErrorInvalidHandle);
+  if (!(open->access & kGenericWrite)) return Fail(kErrorAccessDenied);
+  auto failure = fake::g_flushErrors.find(open->key);
+  if (failure != fake::g_flushErrors.end()) return Fail(failure->second);
+  return true;
+}
+
 bool DeleteFileW(const std::wstring& path) {
   fake::NotifyFileCall(fake::FileCall::kPathCall, path);
   std::wstring key;
@@ -736,6 +755,9 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
   if ((delayed && (flags & kMovefileCopyAllowed)) || (to.empty() && !delayed)) {
     return Fail(kErrorInvalidParameter);
   }
+  if (fake::g_onMoveFile && !delayed) {
+    if (uint32_t code = fake::g_onMoveFile(from, to)) return Fail(code);
+  }
   std::wstring fromKey;
   if (!KeyOf(from, false, &fromKey)) return false;
   fake::Node* source = Find(fromKey);
@@ -761,7 +783,8 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
     if (fake::Node* target = Find(toKey)) {
       if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
       if (target->IsDirectory() || source->IsDirectory() ||
-          (target->attributes & kFileAttributeReadonly) || fake::OpenBelow(toKey)) {
+          (target->attributes & kFileAttributeReadonly) || fake::OpenBelow(toKey) ||
+          fake::IsRunningImage(toKey)) {
         return Fail(kErrorAccessDenied);
       }
       fake::g_nodes.erase(toKey);
@@ -1023,13 +1046,6 @@ bool SetFilePointerEx(Handle file, int64_t distance, uint32_t moveMethod) {
   if (moveMethod != kFileBegin) return Fail(kErrorInvalidParameter);
   if (distance < 0) return Fail(131);  // ERROR_NEGATIVE_SEEK
   open->position = static_cast<uint64_t>(distance);
-  return true;
-}
-
-bool FlushFileBuffers(Handle file) {
-  fake::OpenFile* open = fake::FindOpen(file);
-  if (!open) return Fail(kErrorInvalidHandle);
-  if (!(open->access & kGenericWrite)) return Fail(kErrorAccessDenied);
   return true;
 }
 

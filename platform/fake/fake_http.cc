@@ -150,6 +150,8 @@ void OnHttpRead(std::function<void(int)> hook) { g_readHook = std::move(hook); }
 
 int OpenHttpHandleCount() { return static_cast<int>(g_objects.size()); }
 
+void CloseAllHttpHandles() { g_objects.clear(); }
+
 }  // namespace fake
 
 namespace platform {

@@ -26,10 +26,13 @@ constexpr SystemTime kDefaultLocalTime = {2026, 3, 6, 7, 10, 0, 0, 0};
 struct Process {
   std::wstring program;
   std::wstring imageKey;
+  std::vector<std::wstring> moduleKeys;
   std::wstring directoryKey;  // its current folder
-  uint64_t exitAt = 0;  // kNever while it runs without end
+  uint64_t exitAt = 0;  // kNever while it runs without end (or is suspended)
   uint32_t exitCode = 0;
   bool terminated = false;
+  bool suspended = false;
+  int job = 0;  // 0: in no job
 };
 
 struct ProcessHandle {
@@ -37,11 +40,18 @@ struct ProcessHandle {
   bool isThread = false;
 };
 
+struct Job {
+  uint32_t total = 0;
+};
+
 std::vector<std::pair<std::wstring, ProcessScript>> g_scripts;
 std::vector<ProcessStart> g_starts;
 std::vector<Process> g_processes;
 std::map<uintptr_t, ProcessHandle> g_processHandles;
 std::function<void(const ProcessStart&)> g_onStart;
+std::map<int, Job> g_jobs;
+std::map<uintptr_t, int> g_jobHandles;
+int g_nextJob = 1;
 uint64_t g_clock = 0;
 SystemTime g_localTime = kDefaultLocalTime;
 std::wstring g_module = kDefaultModule;
@@ -56,6 +66,9 @@ void ResetProcesses() {
   g_processes.clear();
   g_processHandles.clear();
   g_onStart = nullptr;
+  g_jobs.clear();
+  g_jobHandles.clear();
+  g_nextJob = 1;
   g_clock = 0;
   g_localTime = kDefaultLocalTime;
   g_module = kDefaultModule;
@@ -81,6 +94,22 @@ ProcessScript ScriptFor(const std::wstring& program) {
 }
 
 bool Running(const Process& process) { return g_clock < process.exitAt; }
+
+// The script's timing starts when the process first runs.
+void BeginRunning(size_t index) {
+  Process& process = g_processes[index];
+  ProcessScript script = ScriptFor(process.program);
+  process.suspended = false;
+  process.exitAt = script.neverExits ? kNever : g_clock + script.runsForMs;
+  if (script.startsChild.empty()) return;
+  Process child;
+  child.program = script.startsChild;
+  child.imageKey = PathKey(script.startsChild);
+  child.exitAt = kNever;
+  child.job = process.job;
+  if (child.job) ++g_jobs[child.job].total;
+  g_processes.push_back(child);
+}
 
 bool EndsWithExe(const std::wstring& path) {
   if (path.size() < 4) return false;
@@ -130,14 +159,18 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
   Process process;
   process.program = start.program;
   process.imageKey = PathKey(start.program);
+  for (const auto& module : script.loadsModules) process.moduleKeys.push_back(PathKey(module));
   process.directoryKey = PathKey(start.directory.empty() ? CurrentDirectory() : start.directory);
-  process.exitAt = script.neverExits ? kNever : g_clock + script.runsForMs;
+  process.exitAt = kNever;
   process.exitCode = script.exitCode;
+  process.suspended = start.creationFlags & kCreateSuspended;
   g_processes.push_back(process);
+  size_t index = g_processes.size() - 1;
+  if (!process.suspended) BeginRunning(index);
   g_starts.back().started = true;
   *withHandle = !script.noProcessHandle;
   if (g_onStart) g_onStart(g_starts.back());
-  return g_processes.size() - 1;
+  return index;
 }
 
 }  // namespace
@@ -145,9 +178,29 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
 bool IsRunningImage(const std::wstring& key) {
   if (key == g_moduleImageKey) return true;
   for (const auto& process : g_processes) {
-    if (process.imageKey == key && Running(process)) return true;
+    if (!Running(process)) continue;
+    if (process.imageKey == key) return true;
+    for (const auto& module : process.moduleKeys) {
+      if (module == key) return true;
+    }
   }
   return false;
+}
+
+void AdvanceClock(uint32_t milliseconds) { g_clock += milliseconds; }
+
+Handle RunProgram(const std::wstring& program) {
+  ProcessStart start;
+  start.api = StartApi::kCreateProcessW;
+  start.program = program;
+  bool withHandle = false;
+  size_t index = Start(start, false, &withHandle);
+  g_starts.pop_back();  // not the program's own start
+  if (index == SIZE_MAX) {
+    std::fprintf(stderr, "fake: RunProgram cannot start %ls\n", program.c_str());
+    std::abort();
+  }
+  return NewProcessHandle(index, false);
 }
 
 bool IsCurrentFolderInUse(const std::wstring& key) {
@@ -169,7 +222,8 @@ void OnProcessStart(std::function<void(const ProcessStart&)> hook) { g_onStart =
 std::vector<ProcessOutcome> ProcessOutcomes() {
   std::vector<ProcessOutcome> out;
   for (const auto& p : g_processes) {
-    out.push_back(ProcessOutcome{p.program, Running(p), p.terminated, p.exitCode});
+    out.push_back(
+        ProcessOutcome{p.program, Running(p), p.terminated, p.exitCode, p.suspended, p.job != 0});
   }
   return out;
 }
@@ -192,7 +246,10 @@ void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey) 
     }
   };
   follow(&g_moduleImageKey);
-  for (auto& process : g_processes) follow(&process.imageKey);
+  for (auto& process : g_processes) {
+    follow(&process.imageKey);
+    for (auto& module : process.moduleKeys) follow(&module);
+  }
 }
 
 }  // namespace fake
@@ -223,6 +280,13 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread) {
+  return CreateProcessW(applicationName, commandLine, creationFlags, startupFlags, showWindow,
+                        std::wstring(), process, thread);
+}
+
+bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
+                    uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
+                    const std::wstring& currentDirectory, Handle* process, Handle* thread) {
   *process = nullptr;
   *thread = nullptr;
   fake::ProcessStart start;
@@ -232,7 +296,7 @@ bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
   start.creationFlags = creationFlags;
   start.startupFlags = startupFlags;
   start.showWindow = showWindow;
-  start.directory = fake::CurrentDirectory();
+  start.directory = currentDirectory.empty() ? fake::CurrentDirectory() : currentDirectory;
   bool withHandle = false;
   size_t index = fake::Start(start, false, &withHandle);
   if (index == SIZE_MAX) return false;
@@ -242,6 +306,16 @@ bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
 }
 
 uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) {
+  uint32_t mutexResult = 0;
+  if (fake::WaitForMutex(handle, milliseconds, &mutexResult)) return mutexResult;
+  if (fake::g_jobHandles.count(reinterpret_cast<uintptr_t>(handle))) {
+    if (milliseconds == kInfinite) {
+      std::fprintf(stderr, "fake: endless wait on a job, which is never signalled\n");
+      std::abort();
+    }
+    fake::g_clock += milliseconds;
+    return kWaitTimeout;
+  }
   fake::Process* process = fake::ProcessOf(handle, true);
   if (!process) {
     SetLastError(kErrorInvalidHandle);
@@ -288,6 +362,78 @@ bool TerminateProcess(Handle process, uint32_t exitCode) {
     found->terminated = true;
     found->exitCode = exitCode;
     found->exitAt = fake::g_clock + fake::kTerminationMs;
+  }
+  return true;
+}
+
+uint32_t ResumeThread(Handle thread) {
+  auto it = fake::g_processHandles.find(reinterpret_cast<uintptr_t>(thread));
+  if (it == fake::g_processHandles.end() || !it->second.isThread) {
+    SetLastError(kErrorInvalidHandle);
+    return kResumeFailed;
+  }
+  if (!fake::g_processes[it->second.process].suspended) return 0;
+  fake::BeginRunning(it->second.process);
+  return 1;
+}
+
+Handle CreateJobObjectW() {
+  Handle handle = fake::NewHandle([](Handle closed) {
+    fake::g_jobHandles.erase(reinterpret_cast<uintptr_t>(closed));
+  });
+  int id = fake::g_nextJob++;
+  fake::g_jobs[id] = fake::Job{};
+  fake::g_jobHandles[reinterpret_cast<uintptr_t>(handle)] = id;
+  return handle;
+}
+
+static int JobOf(Handle job) {
+  auto it = fake::g_jobHandles.find(reinterpret_cast<uintptr_t>(job));
+  return it == fake::g_jobHandles.end() ? 0 : it->second;
+}
+
+bool AssignProcessToJobObject(Handle job, Handle process) {
+  int id = JobOf(job);
+  fake::Process* found = fake::ProcessOf(process, false);
+  if (!id || !found) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  if (found->job == id) return true;
+  if (found->job) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  found->job = id;
+  ++fake::g_jobs[id].total;
+  return true;
+}
+
+bool TerminateJobObject(Handle job, uint32_t exitCode) {
+  int id = JobOf(job);
+  if (!id) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  for (auto& process : fake::g_processes) {
+    if (process.job != id || !fake::Running(process) || process.terminated) continue;
+    process.terminated = true;
+    process.exitCode = exitCode;
+    process.exitAt = fake::g_clock + fake::kTerminationMs;
+  }
+  return true;
+}
+
+bool QueryInformationJobObject(Handle job, JobAccounting* accounting) {
+  int id = JobOf(job);
+  if (!id) {
+    SetLastError(kErrorInvalidHandle);
+    return false;
+  }
+  accounting->totalProcesses = fake::g_jobs[id].total;
+  accounting->activeProcesses = 0;
+  for (const auto& process : fake::g_processes) {
+    if (process.job == id && fake::Running(process)) ++accounting->activeProcesses;
   }
   return true;
 }

@@ -96,6 +96,11 @@ std::optional<std::wstring> FolderSecurity(const std::wstring& path) {
   return it->second;
 }
 
+std::wstring DescriptorSddl(platform::SecurityDescriptor descriptor) {
+  auto* made = static_cast<Descriptor*>(descriptor);
+  return g_descriptors.count(made) ? made->sddl : std::wstring();
+}
+
 int LiveSecurityDescriptorCount() { return static_cast<int>(g_descriptors.size()); }
 
 void FailRandom(uint32_t status) { g_randomFailure = status; }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/security.h"
 #include "platform/types.h"
 
 namespace fake {
@@ -45,6 +46,19 @@ bool CreateDirectoryCore(const std::wstring& path);
 bool IsCurrentFolderInUse(const std::wstring& key);
 void NotifyCreateDirectory(const std::wstring& path);
 
+// fake_sync.cc, for WaitForSingleObject: the answer when the handle is a
+// mutex of the fake, false when it is not one.
+bool WaitForMutex(platform::Handle handle, uint32_t milliseconds, uint32_t* result);
+// For SimulateKill, once its handles are closed: a mutex the program's
+// threads owned is gone with its last handle, else abandoned.
+void AbandonOwnedMutexes();
+// For SimulateKill: closes every kernel handle and HTTP handle still open.
+void CloseAllHandles();
+void CloseAllHttpHandles();
+// fake_security.cc: the SDDL text of a descriptor it handed out, or empty.
+std::wstring DescriptorSddl(platform::SecurityDescriptor descriptor);
+// fake_process.cc: the clock, moved on by waits.
+void AdvanceClock(uint32_t milliseconds);
 // Whether the loader could open the program at the path to start it: no
 // handle on it withholds read sharing or holds write access.
 bool ImageOpenAllowed(const std::wstring& path);

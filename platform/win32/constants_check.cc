@@ -35,6 +35,7 @@
 #include "platform/security.h"
 #include "platform/session.h"
 #include "platform/shell.h"
+#include "platform/sync.h"
 #include "platform/thread.h"
 #include "platform/trust.h"
 #include "platform/types.h"
@@ -342,6 +343,12 @@ static_assert(Mirrors(kLogPixelsY, LOGPIXELSY));
 static_assert(Mirrors(kIccStandardClasses, ICC_STANDARD_CLASSES));
 // DWMWA_USE_IMMERSIVE_DARK_MODE (20) is newer than MinGW-w64's dwmapi.h; it
 // is listed as unchecked in scripts/check-constants.sh.
+
+// ---- process.h, sync.h: jobs and the one-setup mutex
+static_assert(Mirrors(kCreateSuspended, CREATE_SUSPENDED));
+static_assert(Mirrors(kResumeFailed, static_cast<DWORD>(-1)));  // ResumeThread's failure
+static_assert(Mirrors(kWaitAbandoned, WAIT_ABANDONED));
+static_assert(Mirrors(kErrorNotOwner, ERROR_NOT_OWNER));
 
 // ---- session.h
 static_assert(Mirrors(kUoiFlags, UOI_FLAGS));

@@ -36,13 +36,22 @@ intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::
 bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
                     uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
                     Handle* process, Handle* thread) {
+  return CreateProcessW(applicationName, commandLine, creationFlags, startupFlags, showWindow,
+                        std::wstring(), process, thread);
+}
+
+bool CreateProcessW(const std::wstring& applicationName, wchar_t* commandLine,
+                    uint32_t creationFlags, uint32_t startupFlags, uint16_t showWindow,
+                    const std::wstring& currentDirectory, Handle* process, Handle* thread) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = startupFlags;
   startup.wShowWindow = showWindow;
   PROCESS_INFORMATION info = {};
   BOOL ok = ::CreateProcessW(applicationName.c_str(), commandLine, nullptr, nullptr, FALSE,
-                             creationFlags, nullptr, nullptr, &startup, &info);
+                             creationFlags, nullptr,
+                             currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
+                             &startup, &info);
   *process = ok ? info.hProcess : nullptr;
   *thread = ok ? info.hThread : nullptr;
   return ok != FALSE;
@@ -69,6 +78,33 @@ uint32_t GetModuleFileNameW(uint32_t size, std::wstring* fileName) {
   // Older systems cut the path without terminating it: never read past n.
   fileName->assign(buffer.data(), n < size ? n : (size ? size - 1 : 0));
   return n;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+uint32_t ResumeThread(Handle thread) { return ::ResumeThread(thread); }
+
+Handle CreateJobObjectW() { return ::CreateJobObjectW(nullptr, nullptr); }
+
+bool AssignProcessToJobObject(Handle job, Handle process) {
+  return ::AssignProcessToJobObject(job, process) != FALSE;
+}
+
+bool TerminateJobObject(Handle job, uint32_t exitCode) {
+  return ::TerminateJobObject(job, exitCode) != FALSE;
+}
+
+bool QueryInformationJobObject(Handle job, JobAccounting* accounting) {
+  JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+  if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof(info),
+                                   nullptr)) {
+    return false;
+  }
+  accounting->totalProcesses = info.TotalProcesses;
+  accounting->activeProcesses = info.ActiveProcesses;
+  return true;
 }
 
 }  // namespace platform

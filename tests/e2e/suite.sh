@@ -495,6 +495,195 @@ scenario_held_file() {
   rm -rf "$programdata/Orlenda"
 }
 
+# ---------------------------------------------------------------------------
+# Updates that never break what is installed
+
+# The staging and backup files an update may leave for the next run.
+leftovers() {
+  local file
+  for file in "$E2E_INSTALL"/*.tsl-new "$E2E_INSTALL"/*.tsl-old; do
+    [ -e "$file" ] && printf '%s ' "$(basename "$file")"
+  done
+}
+
+# installed_pair: the sha256 of the installed application and loader.
+installed_pair() { echo "$(sha "$E2E_INSTALL/Velquist.exe") $(sha "$E2E_INSTALL/WebView2Loader.dll")"; }
+
+# A new application build and loader for the update scenarios.
+serve_build_2() {
+  { cat "$TSL_WORLD/standins/Velquist.exe"; printf 'build 2\n'; } >"$TSL_WORLD/Velquist-2.exe"
+  { cat "$TSL_WORLD/standins/WebView2Loader.dll"; printf 'build 2\n'; } >"$TSL_WORLD/Loader-2.dll"
+  tsl_world_serve $deploy $velquist_path "$TSL_WORLD/Velquist-2.exe"
+  tsl_world_serve $deploy $loader_path "$TSL_WORLD/Loader-2.dll"
+}
+
+# wait_for_detail TEXT: until the setup shows TEXT on its detail line.
+wait_for_detail() {
+  for _ in $(seq 1 300); do
+    e2e_labels | grep -qF "|$1" && return 0
+    sleep 0.1
+  done
+  fail "$SCENARIO: detail [$1]" "never shown"
+  return 1
+}
+
+scenario_update_cut() {
+  scenario "update with the application body cut short"
+  clean_machine
+  runtimes both
+  install_ok update-cut-base || return
+  local before
+  before="$(installed_pair)"
+  serve_build_2
+  tsl_world_fault $deploy $velquist_path cut
+  run_setup update-cut || return
+  e2e_click install
+  if e2e_box "Download Error" 60; then
+    expect_match "$SCENARIO: reason" "$(sed -n 3p <<<"$E2E_BOX_TEXT")" '^Download interrupted \(error [0-9]+\)$'
+    answer "Download Error" Return
+  else
+    fail "$SCENARIO: Download Error box" "none within 60 s"
+  fi
+  sleep 0.5
+  close_setup 0
+  expect "$SCENARIO: the installed pair is the old one" "$(installed_pair)" "$before"
+  expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
+}
+
+scenario_update_running() {
+  scenario "update while Velquist.exe runs from the install folder"
+  clean_machine
+  runtimes both
+  install_ok update-running-base || return
+  rm -f "$(tsl_world_standin_log)"
+  wine 'C:\Program Files\Maretto\TSL\Velquist.exe' >/dev/null 2>&1 &
+  local app=$! app_win=""
+  for _ in $(seq 1 300); do
+    app_win="$(xdotool search --onlyvisible --class velquist 2>/dev/null | head -1)"
+    [ -n "$app_win" ] && break
+    sleep 0.1
+  done
+  if [ -z "$app_win" ]; then
+    fail "$SCENARIO: application window" "none within 30 s"
+    kill "$app" 2>/dev/null
+    return
+  fi
+  serve_build_2
+  run_setup update-running || { kill "$app" 2>/dev/null; return; }
+  e2e_click install
+  box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" '[&Yes][&No]' &&
+    answer Tessaline n
+  close_setup 0
+  expect "$SCENARIO: the installed pair is the new one" "$(installed_pair)" \
+    "$(sha "$TSL_WORLD/Velquist-2.exe") $(sha "$TSL_WORLD/Loader-2.dll")"
+  expect "$SCENARIO: the running application is untouched" \
+    "$(kill -0 "$app" 2>/dev/null && xdotool getwindowname "$app_win" 2>/dev/null)" "Tessaline"
+  expect_match "$SCENARIO: its old file waits as a backup" "$(leftovers)" '^Velquist\.exe\.[0-9]+\.tsl-old $'
+  expect "$SCENARIO: the application did not restart" \
+    "$(grep -c '^Velquist start' "$(tsl_world_standin_log)")" 1
+
+  # The application ends; the next run removes what it held.
+  xdotool windowclose "$app_win" 2>/dev/null || wmctrl -i -c "$app_win"
+  timeout 30 tail --pid="$app" -f /dev/null || kill "$app" 2>/dev/null
+  wait "$app" 2>/dev/null
+  install_ok update-running-next
+  expect "$SCENARIO: next run: no backup left" "$(leftovers)" ""
+}
+
+scenario_second_setup() {
+  scenario "a second setup while the first downloads"
+  clean_machine
+  runtimes both
+  # About 40 KB at 1 KB every 0.25 s: ten seconds of download.
+  tsl_world_fault $deploy $velquist_path trickle 1024 0.25
+  run_setup second-first || return
+  local first_win="$E2E_WIN" first_pid="$E2E_PID" first_labels_pid="$E2E_LABELS_PID"
+  local first_trace="$E2E_TRACE" first_labels="$E2E_LABELS"
+  e2e_click install
+  wait_for_detail 'Downloading application files' || return
+  e2e_start second-second
+  local second_win=""
+  for _ in $(seq 1 300); do
+    second_win="$(xdotool search --onlyvisible --name '^Tessaline Setup$' 2>/dev/null | grep -vx "$first_win" | head -1)"
+    [ -n "$second_win" ] && break
+    sleep 0.1
+  done
+  if [ -z "$second_win" ]; then
+    fail "$SCENARIO: second window" "none within 30 s"
+  else
+    E2E_WIN="$second_win"
+    sleep 0.3
+    e2e_click install
+    box "Installation Error" "$(printf 'Another Tessaline Setup is running.\n\nPlease wait for it to finish and try again.')" &&
+      answer "Installation Error" Return
+    sleep 0.5
+    expect "$SCENARIO: the second one touched nothing" \
+      "$(e2e_labels | grep -c 'Checking prerequisites')" 0
+    wmctrl -i -c "$second_win"
+    if e2e_wait_exit 30; then expect "$SCENARIO: second exit code" "$E2E_EXIT" 0; else e2e_stop; fi
+  fi
+  E2E_WIN="$first_win" E2E_PID="$first_pid" E2E_LABELS_PID="$first_labels_pid"
+  E2E_TRACE="$first_trace" E2E_LABELS="$first_labels"
+  box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" '[&Yes][&No]' &&
+    answer Tessaline n
+  close_setup 0
+  expect "$SCENARIO: the first one installed the application" "$(sha "$E2E_INSTALL/Velquist.exe")" \
+    "$(sha "$(tsl_world_served $deploy $velquist_path)")"
+  expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
+}
+
+scenario_killed_setup() {
+  scenario "a setup killed mid-download, then run again"
+  clean_machine
+  runtimes both
+  tsl_world_fault $deploy $velquist_path trickle 1024 0.25
+  run_setup killed || return
+  e2e_click install
+  wait_for_detail 'Downloading application files' || return
+  sleep 1
+  local setup_pid
+  setup_pid="$(xdotool getwindowpid "$E2E_WIN" 2>/dev/null)"
+  if [ -n "$setup_pid" ]; then kill -9 "$setup_pid"; else fail "$SCENARIO: setup pid" "unknown"; fi
+  e2e_wait_exit 30 || e2e_stop
+  expect_match "$SCENARIO: the killed run left its staging files" "$(leftovers)" '\.tsl-new '
+  tsl_world_fault $deploy $velquist_path ok
+  install_ok killed-again
+  expect "$SCENARIO: the next run completed the install" "$(installed_pair)" \
+    "$(sha "$(tsl_world_served $deploy $velquist_path)") $(sha "$(tsl_world_served $deploy $loader_path)")"
+  expect "$SCENARIO: nothing else in the install folder" "$(find "$E2E_INSTALL" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | tr '\n' ' ')" \
+    "Velquist.exe WebView2Loader.dll updater.exe "
+}
+
+scenario_refused_swap() {
+  scenario "update while another program holds Velquist.exe open"
+  clean_machine
+  runtimes both
+  install_ok refused-base || return
+  local before holder
+  before="$(installed_pair)"
+  serve_build_2
+  rm -f "$E2E_DIR/release"
+  wine "$E2E_TOOLS/hold_file.exe" 'C:\Program Files\Maretto\TSL\Velquist.exe' "$E2E_WDIR\\release" 120 \
+    >"$E2E_DIR/hold.out" 2>&1 &
+  holder=$!
+  for _ in $(seq 1 100); do grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && break; sleep 0.1; done
+  run_setup refused || return
+  e2e_click install
+  if e2e_box "Installation Error" 60; then
+    expect "$SCENARIO: the box names the file" "$(head -1 <<<"$E2E_BOX_TEXT")" "Failed to replace Velquist.exe."
+    answer "Installation Error" Return
+  else
+    fail "$SCENARIO: Installation Error box" "none within 60 s"
+  fi
+  sleep 0.5
+  close_setup 0
+  touch "$E2E_DIR/release"
+  timeout 10 tail --pid="$holder" -f /dev/null || kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  expect "$SCENARIO: the installed pair is the old one" "$(installed_pair)" "$before"
+  expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
+}
+
 scenario_firewall_rolled_back() {
   scenario "uninstall whose firewall clean-up is rolled back"
   clean_machine
@@ -631,8 +820,6 @@ unseen_run() {
   echo "     its trace: $(e2e_trace | tr '\n' ';')"
 }
 
-installed_pair() { echo "$(sha "$E2E_INSTALL/Velquist.exe") $(sha "$E2E_INSTALL/WebView2Loader.dll")"; }
-
 scenario_unattended_update() {
   scenario "weekly update, unattended"
   [ -f "$E2E_INSTALL/Velquist.exe" ] || { clean_machine; runtimes both; install_ok unattended-base; }
@@ -653,8 +840,6 @@ scenario_unattended_update() {
   unseen_run unattended-update-fails 1
   expect_match "$SCENARIO: the box's words are in the trace" "$(e2e_trace)" \
     '^(W )?\[Install\] Download Error: Failed to download application\.'
-  # Holds once failed downloads no longer touch the installed files (staged
-  # replacement).
   expect "$SCENARIO: the installed pair is unchanged" "$(installed_pair)" "$before"
 }
 
@@ -669,7 +854,8 @@ scenario_unattended_uninstall() {
 }
 
 all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
-  held_file start_folder renamed_source firewall_rolled_back install_folder_link unattended_update
+  held_file start_folder renamed_source firewall_rolled_back install_folder_link
+  update_cut update_running second_setup killed_setup refused_swap unattended_update
   unattended_uninstall)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done

@@ -135,6 +135,13 @@ std::vector<FailureCase> FailureCases() {
          fake::FailWritesTo(kTarget, 112, 3);
        },
        L"Failed to write to file (error 112)", Left::kDeleted},
+      {"flush to disk fails",
+       [] {
+         fake::SetHttpResponse(kUrl, Ok({"abc", "def"}));
+         fake::AddFile(kTarget, "");
+         fake::FailFlushOf(kTarget, 1117 /* ERROR_IO_DEVICE */);
+       },
+       L"Failed to write to file (error 1117)", Left::kDeleted},
       {"cancel seen after a chunk",
        [] {
          fake::SetHttpResponse(kUrl, Ok({"abc", "def", "ghi"}));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "platform/dialog.h"
 #include "platform/fake/fake.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/window.h"
 #include "registration/own_image.h"
@@ -18,6 +21,9 @@
 namespace {
 
 using platform::kHkeyLocalMachine;
+
+// The detail line at which the end-point table cancels (empty: none).
+std::wstring g_cancelOnDetail;
 
 const std::wstring kFolder = L"C:\\Program Files\\Maretto\\TSL";
 const std::wstring kLoader = kFolder + L"\\WebView2Loader.dll";
@@ -150,7 +156,7 @@ class InstallSequenceTest : public ::testing::Test {
     });
     fake::OnMessageBox([this](const fake::MessageBoxRecord&) {
       boxBusy_.push_back(g_operationInProgress.load());
-      loaderAtBox_.push_back(fake::Exists(kLoader));
+      loaderAtBox_.push_back(StagedLoaderExists());
     });
     fake::AddFile(kSetup, kSetupBytes);
     fake::AddFile(kSchtasks, "MZ cmd");
@@ -194,6 +200,16 @@ class InstallSequenceTest : public ::testing::Test {
     EXPECT_EQ(std::vector<std::wstring>{L"C:\\Windows\\Temp"}, fake::ListTree(L"C:\\Windows\\Temp"))
         << "left in the system's temp folder";
     return result;
+  }
+
+  static bool StagedLoaderExists() {
+    for (const std::wstring& path : fake::ListTree(kFolder)) {
+      if (path.compare(0, kLoader.size() + 1, kLoader + L".") == 0 &&
+          path.size() > 8 && path.substr(path.size() - 8) == L".tsl-new") {
+        return true;
+      }
+    }
+    return false;
   }
 
   // What the run left in the system, by name, in the order of the steps.
@@ -375,7 +391,10 @@ TEST_F(InstallSequenceTest, MissingRuntimesAreInstalledAndOnlyWebView2IsFollowed
     EXPECT_EQ(row.clockAt40, fake::ClockMs()) << "nothing else waits";
     std::vector<std::wstring> arguments;
     for (const auto& start : fake::ProcessStarts()) {
-      if (start.api == fake::StartApi::kShellExecuteExW) arguments.push_back(start.parameters);
+      std::wstring quoted = L"\"" + start.program + L"\" ";
+      if (start.program != kSchtasks && start.commandLine.compare(0, quoted.size(), quoted) == 0) {
+        arguments.push_back(start.commandLine.substr(quoted.size()));
+      }
     }
     EXPECT_EQ(row.arguments, arguments);
     EXPECT_TRUE(fake::MessageBoxes().empty()) << fake::MessageBoxes().size() << " boxes shown";
@@ -454,13 +473,13 @@ TEST_F(InstallSequenceTest, FatalFailureShowsItsBoxAndStops) {
        {"folder"}},
       {"application not found", true, true, serve(kAppUrl, Status(404)),
        appFail + L"HTTP error 404" + kNetAdvice, downloadError, appStep, {"folder"}},
-      {"application in use", true, true,
+      {"installed application held open", true, true,
        [this] {
          fake::AddFile(kApp, "running app");
          held_ = fake::HoldOpen(kApp, 0x1 /* FILE_SHARE_READ */);
        },
-       appFail + L"Failed to create local file (error 32)" + kNetAdvice, downloadError, appStep,
-       {"folder"}},
+       L"Failed to replace Velquist.exe.\n\nError code: 32\n\nPlease close Tessaline and try again.",
+       installError, Screen{90, kFinishing, L"Creating updater"}, {"folder", "shortcut", "updater"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -475,14 +494,22 @@ TEST_F(InstallSequenceTest, FatalFailureShowsItsBoxAndStops) {
 }
 
 TEST_F(InstallSequenceTest, FailedApplicationDownloadDeletesTheLoaderOnlyAfterTheBox) {
-  fake::SetHttpResponse(kAppUrl, Status(503));
-  fake::AddFile(kFolder + L"\\settings.json", "user data");
-  EXPECT_FALSE(Run());
-  ASSERT_EQ(1u, loaderAtBox_.size());
-  EXPECT_TRUE(loaderAtBox_[0]) << "the loader was already gone while the box was open";
-  EXPECT_FALSE(fake::Exists(kLoader));
-  EXPECT_EQ((std::vector<std::wstring>{kFolder, kFolder + L"\\settings.json"}),
-            fake::ListTree(kFolder));
+  for (bool update : {false, true}) {
+    SCOPED_TRACE(update ? "update" : "first install");
+    Fresh();
+    fake::SetHttpResponse(kAppUrl, Status(503));
+    fake::AddFile(kFolder + L"\\settings.json", "user data");
+    if (update) fake::AddFile(kLoader, "old loader");
+    EXPECT_FALSE(Run());
+    ASSERT_EQ(1u, loaderAtBox_.size());
+    EXPECT_TRUE(loaderAtBox_[0]) << "the new loader was already gone while the box was open";
+    std::vector<std::wstring> left = {kFolder, kFolder + L"\\settings.json"};
+    if (update) left.push_back(kLoader);
+    EXPECT_EQ(left, fake::ListTree(kFolder));
+    if (update) {
+      EXPECT_EQ(std::optional<std::string>("old loader"), fake::FileContent(kLoader));
+    }
+  }
 }
 
 TEST_F(InstallSequenceTest, FailedWebView2InstallIsNotFollowedByThePause) {
@@ -523,16 +550,15 @@ TEST_F(InstallSequenceTest, CancelStopsAtTheNextCheck) {
        {40, kInstalling, L"Creating installation directory"}, {"folder"}},
       {"after the loader's last read", true, true,
        [this] { CancelAtRead(L"/executable/WebView2Loader.dll", 1); }, false,
-       {50, kInstalling, L"Downloading WebView2Loader.dll"}, {"folder", "loader"}},
+       {50, kInstalling, L"Downloading WebView2Loader.dll"}, {"folder"}},
       {"after the application's last read", true, true,
        [this] { CancelAtRead(L"/executable/Velquist.exe", 1); }, false,
-       {70, kInstalling, L"Downloading application files"}, {"folder", "loader", "app"}},
+       {70, kInstalling, L"Downloading application files"}, {"folder"}},
       {"before the updater copy", true, true,
        [this] { CancelAtScreenWithDetail(L"Creating desktop shortcut"); }, false,
-       {85, kFinishing, L"Creating desktop shortcut"}, {"folder", "loader", "app", "shortcut"}},
+       {85, kFinishing, L"Creating desktop shortcut"}, {"folder", "shortcut"}},
       {"before the task", true, true, [this] { CancelAtScreenWithDetail(L"Creating updater"); },
-       false, {90, kFinishing, L"Creating updater"},
-       {"folder", "loader", "app", "shortcut", "updater"}},
+       false, {90, kFinishing, L"Creating updater"}, {"folder", "shortcut", "updater"}},
       {"after the last check", true, true,
        [this] { CancelAtScreenWithDetail(L"Scheduling automatic updates"); }, true, kLastScreen,
        kEverything},
@@ -636,6 +662,322 @@ TEST_F(InstallSequenceTest, RunningAsTheUpdaterCopyLeavesItAndCompletes) {
             fake::TraceLines());
   EXPECT_EQ((std::vector<std::string>{"folder", "loader", "app", "shortcut", "task", "entry"}),
             Made());
+}
+
+// ---- The installed pair ----
+
+const std::wstring kMutexName = L"Global\\TessalineSetupMutex";
+
+// What a kill looks like from the inside: the program stops where it is.
+struct Killed {};
+
+bool IsLeftover(const std::wstring& path) {
+  for (const wchar_t* suffix : {L".tsl-new", L".tsl-old"}) {
+    std::wstring tail = suffix;
+    if (path.size() > tail.size() && path.substr(path.size() - tail.size()) == tail) return true;
+  }
+  return false;
+}
+
+class InstalledPairTest : public InstallSequenceTest {
+ protected:
+  // Both downloads in two chunks, so a point "mid-body" exists.
+  void Serve() {
+    fake::HttpResponse loader = Body(kLoaderBytes);
+    loader.chunks = {kLoaderBytes.substr(0, 5), kLoaderBytes.substr(5)};
+    fake::HttpResponse app = Body(kAppBytes);
+    app.chunks = {kAppBytes.substr(0, 5), kAppBytes.substr(5)};
+    fake::SetHttpResponse(kLoaderUrl, loader);
+    fake::SetHttpResponse(kAppUrl, app);
+  }
+
+  void ExpectPair(const std::optional<std::string>& loader, const std::optional<std::string>& app) {
+    EXPECT_EQ(loader, fake::FileContent(kLoader)) << "installed loader";
+    EXPECT_EQ(app, fake::FileContent(kApp)) << "installed application";
+  }
+
+  void ExpectNoLeftovers() {
+    for (const std::wstring& path : fake::ListTree(kFolder)) {
+      EXPECT_FALSE(IsLeftover(path)) << "left behind: " << fake::ToUtf8(path);
+    }
+  }
+
+  // Runs RunInstall until a hook throws Killed, then ends the "process".
+  void RunUntilKilled() {
+    bool killed = false;
+    try {
+      RunInstall();
+    } catch (const Killed&) {
+      killed = true;
+    }
+    EXPECT_TRUE(killed) << "the run was never stopped at the point";
+    fake::OnHttpRead(nullptr);
+    fake::OnMoveFile(nullptr);
+    fake::SimulateKill();
+    g_operationInProgress = false;
+  }
+};
+
+enum class How { kFail, kCancel, kKill };
+
+// Every point at which a run can end early, and what makes it end there.
+struct EndPoint {
+  std::string name;
+  How how;
+  std::function<void()> arm;
+};
+
+std::vector<EndPoint> EndPoints(bool update) {
+  std::vector<EndPoint> points;
+  const std::wstring paths[] = {L"/executable/WebView2Loader.dll", L"/executable/Velquist.exe"};
+  const std::wstring urls[] = {kLoaderUrl, kAppUrl};
+  const std::string bodies[] = {kLoaderBytes, kAppBytes};
+  for (int file = 0; file < 2; ++file) {
+    const std::string label = file == 0 ? "loader" : "application";
+    const std::wstring path = paths[file];
+    // Read 0 is the first after the file is created; read 2 finds the end
+    // of the body, just before the flush.
+    for (int read : {0, 1, 2}) {
+      const std::string at = label + (read == 0 ? " at open" : read == 1 ? " mid-body" : " at the flush");
+      points.push_back({at + ", killed", How::kKill, [path, read] {
+                          fake::OnHttpRead([path, read](int index) {
+                            if (fake::HttpRequests().back().objectName == path && index == read) {
+                              throw Killed{};
+                            }
+                          });
+                        }});
+      if (read < 2) {
+        points.push_back({at + ", cancelled", How::kCancel, [path, read] {
+                            fake::OnHttpRead([path, read](int index) {
+                              if (fake::HttpRequests().back().objectName == path && index == read) {
+                                g_cancelRequested = true;
+                              }
+                            });
+                          }});
+      }
+    }
+    const std::wstring url = urls[file];
+    const std::string body = bodies[file];
+    points.push_back({label + " connection broken mid-body", How::kFail, [url, body] {
+                        fake::HttpResponse r = Body(body);
+                        r.chunks = {body.substr(0, 5), body.substr(5)};
+                        r.failReadAt = 1;
+                        fake::SetHttpResponse(url, r);
+                      }});
+    points.push_back({label + " flush fails", How::kFail, [file] {
+                        fake::OnHttpRead([file](int index) {
+                          if (index != 0) return;
+                          for (const std::wstring& p : fake::ListTree(kFolder)) {
+                            std::wstring base = file == 0 ? kLoader : kApp;
+                            if (p.compare(0, base.size() + 1, base + L".") == 0 && IsLeftover(p)) {
+                              fake::FailFlushOf(p, platform::kErrorHandleDiskFull);
+                            }
+                          }
+                        });
+                      }});
+  }
+  // The swap: app aside and in, loader aside and in (an update); for a
+  // first install only the two moves in.
+  const int renames = update ? 4 : 2;
+  for (int n = 0; n < renames; ++n) {
+    for (How how : {How::kFail, How::kKill}) {
+      points.push_back({"rename " + std::to_string(n) + (how == How::kKill ? ", killed" : ", fails"),
+                        how, [n, how] {
+                          auto calls = std::make_shared<int>(0);
+                          fake::OnMoveFile([n, how, calls](const std::wstring& from,
+                                                           const std::wstring& to) -> uint32_t {
+                            // Only the renames of the application's two files.
+                            auto ours = [](const std::wstring& path) {
+                              return path.compare(0, kApp.size(), kApp) == 0 ||
+                                     path.compare(0, kLoader.size(), kLoader) == 0;
+                            };
+                            if (!ours(from) && !ours(to)) return 0;
+                            if ((*calls)++ != n) return 0;
+                            if (how == How::kKill) throw Killed{};
+                            return platform::kErrorAccessDenied;
+                          });
+                        }});
+    }
+  }
+  for (const wchar_t* detail :
+       {L"Visual C++ Redistributable", L"WebView2 Runtime", L"Creating installation directory",
+        L"Downloading WebView2Loader.dll", L"Downloading application files",
+        L"Creating desktop shortcut", L"Creating updater"}) {
+    points.push_back({"cancel after " + fake::ToUtf8(detail), How::kCancel, [] {}});
+    std::wstring d = detail;
+    points.back().arm = [d] {
+      fake::OnMessageBox(nullptr);
+      fake::OnHttpRead(nullptr);
+      g_cancelOnDetail = d;
+    };
+  }
+  return points;
+}
+
+TEST_F(InstalledPairTest, AnyEndBeforeSuccessKeepsTheOldPairAndTheNextRunCleansUp) {
+  for (bool update : {false, true}) {
+    for (const EndPoint& point : EndPoints(update)) {
+      SCOPED_TRACE((update ? "update: " : "first install: ") + point.name);
+      Fresh();
+      Serve();
+      g_cancelOnDetail.clear();
+      onScreen_ = [](const Screen& s) {
+        if (!g_cancelOnDetail.empty() && s.detail == g_cancelOnDetail) g_cancelRequested = true;
+      };
+      std::optional<std::string> oldLoader, oldApp;
+      if (update) {
+        oldLoader = "old loader";
+        oldApp = "old app";
+        fake::AddFile(kLoader, *oldLoader);
+        fake::AddFile(kApp, *oldApp);
+      }
+      point.arm();
+      if (point.how == How::kKill) {
+        RunUntilKilled();
+      } else {
+        EXPECT_FALSE(Run());
+        ExpectPair(oldLoader, oldApp);
+        ExpectNoLeftovers();
+      }
+
+      // The next run, which cannot download anything: what it repairs is
+      // the old pair.
+      fake::OnMoveFile(nullptr);
+      fake::OnHttpRead(nullptr);
+      g_cancelOnDetail.clear();
+      g_cancelRequested = false;
+      fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
+      EXPECT_FALSE(Run());
+      ExpectPair(oldLoader, oldApp);
+      ExpectNoLeftovers();
+      EXPECT_FALSE(fake::MutexOwned(kMutexName)) << "a run left the setup lock held";
+    }
+  }
+}
+
+TEST_F(InstalledPairTest, UpdateWhileTheApplicationRunsCompletesAndLeavesItRunning) {
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp, "old app");
+  fake::ProcessScript running;
+  running.neverExits = true;
+  running.loadsModules = {kLoader};
+  fake::SetProcessScript(kApp, running);
+  platform::Handle app = fake::RunProgram(kApp);
+
+  EXPECT_TRUE(RunInstall());
+  ExpectPair(kLoaderBytes, kAppBytes);
+  EXPECT_TRUE(fake::ProcessOutcomes()[0].running);
+  // Both old files are still in use: deleted at the next start of Windows.
+  ASSERT_EQ(2u, fake::PendingMoves().size());
+  for (const fake::PendingMove& move : fake::PendingMoves()) {
+    EXPECT_TRUE(IsLeftover(move.from)) << fake::ToUtf8(move.from);
+    EXPECT_EQ(L"", move.to);
+    EXPECT_TRUE(fake::Exists(move.from));
+  }
+  std::optional<std::string> runningImage = fake::FileContent(fake::PendingMoves()[0].from);
+  EXPECT_EQ(std::optional<std::string>("old app"), runningImage);
+
+  // The application ends; the next run, even one that fails, removes them.
+  platform::TerminateProcess(app, 0);
+  platform::WaitForSingleObject(app, 1000);
+  platform::CloseHandle(app);
+  fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
+  EXPECT_FALSE(Run());
+  ExpectPair(kLoaderBytes, kAppBytes);
+  ExpectNoLeftovers();
+}
+
+TEST_F(InstalledPairTest, RefusedSwapShowsWhichFileAndKeepsTheOldPair) {
+  struct Row {
+    const char* name;
+    std::wstring held;
+    std::wstring shown;
+  };
+  const std::vector<Row> rows = {
+      {"application held without delete sharing", kApp, L"Velquist.exe"},
+      {"loader held without delete sharing, after the application was swapped", kLoader,
+       L"WebView2Loader.dll"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    fake::AddFile(kLoader, "old loader");
+    fake::AddFile(kApp, "old app", platform::kFileAttributeReadonly);
+    held_ = fake::HoldOpen(row.held, platform::kFileShareRead | platform::kFileShareWrite);
+    EXPECT_FALSE(Run());
+    ExpectErrorBox(L"Failed to replace " + row.shown +
+                       L".\n\nError code: 32\n\nPlease close Tessaline and try again.",
+                   L"Installation Error");
+    ExpectPair("old loader", "old app");
+    ExpectNoLeftovers();
+    EXPECT_GE(fake::ClockMs(), 900u) << "a sharing violation is retried for about a second";
+  }
+}
+
+TEST_F(InstalledPairTest, ReadOnlyInstalledFilesAreReplaced) {
+  fake::AddFile(kLoader, "old loader", platform::kFileAttributeReadonly);
+  fake::AddFile(kApp, "old app", platform::kFileAttributeReadonly);
+  EXPECT_TRUE(Run());
+  ExpectPair(kLoaderBytes, kAppBytes);
+  ExpectNoLeftovers();
+}
+
+TEST_F(InstalledPairTest, BackupWhoseInstalledNameIsMissingIsPutBack) {
+  // Killed between renaming the application aside and moving the new one
+  // in, and the staged file of that run is gone.
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp + L".7.tsl-old", "old app");
+  fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
+  EXPECT_FALSE(Run());
+  ExpectPair("old loader", "old app");
+  ExpectNoLeftovers();
+}
+
+// ---- One setup at a time ----
+
+TEST_F(InstallSequenceTest, OnlyOneSetupRunsAtATime) {
+  struct Row {
+    const char* name;
+    fake::MutexHolder holder;
+    bool runs;
+  };
+  const std::vector<Row> rows = {
+      {"nobody else", fake::MutexHolder::kNobody, true},
+      {"another setup runs", fake::MutexHolder::kRunningSetup, false},
+      {"another setup's lock denies us", fake::MutexHolder::kNoAccess, false},
+      {"a killed setup abandoned it", fake::MutexHolder::kKilledSetup, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    fake::AddFile(kApp, "old app");
+    fake::SetMutexHolder(kMutexName, row.holder);
+    std::vector<bool> heldWhileDownloading;
+    fake::OnHttpRead([&](int) { heldWhileDownloading.push_back(fake::MutexOwned(kMutexName)); });
+    EXPECT_EQ(row.runs, Run());
+    EXPECT_FALSE(fake::MutexOwned(kMutexName)) << "still held after the run";
+    EXPECT_EQ(0, fake::OpenMutexHandleCount());
+    if (row.runs) {
+      EXPECT_TRUE(fake::MessageBoxes().empty());
+      ASSERT_FALSE(heldWhileDownloading.empty());
+      for (bool held : heldWhileDownloading) EXPECT_TRUE(held);
+      continue;
+    }
+    ExpectErrorBox(L"Another Tessaline Setup is running.\n\nPlease wait for it to finish and try again.",
+                   L"Installation Error");
+    EXPECT_TRUE(fake::HttpRequests().empty()) << "a refused run touched the network";
+    EXPECT_EQ(std::optional<std::string>("old app"), fake::FileContent(kApp));
+    EXPECT_EQ((std::vector<std::wstring>{kFolder, kApp}), fake::ListTree(kFolder));
+  }
+}
+
+TEST_F(InstallSequenceTest, SetupLockLetsOnlySystemAndAdministratorsIn) {
+  fake::SetMutexHolder(kMutexName, fake::MutexHolder::kNobody);
+  std::optional<std::wstring> security;
+  fake::OnHttpRead([&](int) { security = fake::MutexSecurity(kMutexName); });
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(std::optional<std::wstring>(L"D:P(A;;GA;;;SY)(A;;GA;;;BA)"), security);
+  EXPECT_EQ(0, fake::LiveSecurityDescriptorCount());
 }
 
 }  // namespace

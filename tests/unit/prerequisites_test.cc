@@ -224,7 +224,7 @@ std::vector<InstallerCase> InstallerCases() {
     };
   };
   fake::ProcessScript exit0, exit3010, exit1638, exit1603, exitHresult, neverEnds, lastMoment,
-      tooLate, refused, noHandle;
+      tooLate, refused;
   exit3010.exitCode = 3010;
   exit1638.exitCode = 1638;
   exit1603.exitCode = 1603;
@@ -234,8 +234,6 @@ std::vector<InstallerCase> InstallerCases() {
   lastMoment.exitCode = 0;
   tooLate.runsForMs = 300001;
   refused.startError = 1223;
-  noHandle.noProcessHandle = true;
-  noHandle.runsForMs = 0;
   return {
       {"exit 0", script(exit0), true, L"", true},
       {"exit 3010, restart needed", script(exit3010), true, L"", true},
@@ -247,7 +245,6 @@ std::vector<InstallerCase> InstallerCases() {
       {"still running after five minutes", script(neverEnds), false, L"Installer timed out", true},
       {"ends one millisecond too late", script(tooLate), false, L"Installer timed out", true},
       {"start refused", script(refused), false, L"Failed to run installer (error 1223)", false},
-      {"started without a process handle", script(noHandle), true, L"", true},
       {"unsigned installer",
        [] { fake::SetHttpResponse(kVcUrl, Body("MZ vc_redist stand-in")); }, false,
        InstallerSignatureError(platform::kTrustENosignature), false},
@@ -357,11 +354,11 @@ TEST_F(PrerequisitesTest, StartsTheDownloadedFileHiddenFromAnAdminOnlyFolder) {
 
   ASSERT_EQ(1u, fake::ProcessStarts().size());
   const fake::ProcessStart& start = fake::ProcessStarts()[0];
-  EXPECT_EQ(fake::StartApi::kShellExecuteExW, start.api);
-  EXPECT_EQ(platform::kSeeMaskNoCloseProcess, start.mask);
-  EXPECT_EQ(L"open", start.verb);
-  EXPECT_EQ(L"/install /quiet /norestart", start.parameters);
-  EXPECT_EQ(0, start.show) << "SW_HIDE";
+  EXPECT_EQ(fake::StartApi::kCreateProcessW, start.api);
+  EXPECT_EQ(L"\"" + start.program + L"\" /install /quiet /norestart", start.commandLine);
+  EXPECT_EQ(platform::kCreateSuspended, start.creationFlags);
+  EXPECT_EQ(platform::kStartfUseShowWindow, start.startupFlags);
+  EXPECT_EQ(0, start.showWindow) << "SW_HIDE";
   EXPECT_TRUE(std::regex_match(
       fake::ToUtf8(start.program),
       std::regex(R"(C:\\Windows\\Temp\\TSL-[0-9A-F]{32}\\TSL[0-9A-F]{1,4}\.exe)")))
@@ -438,7 +435,8 @@ TEST_F(PrerequisitesTest, WebView2InstallerGetsItsOwnArgumentsAndDetails) {
   ASSERT_TRUE(DownloadAndRunInstaller(kWebView2Host, kWebView2Path, kWebView2Arguments,
                                       kWebView2DisplayName, nullptr));
   ASSERT_EQ(1u, fake::ProcessStarts().size());
-  EXPECT_EQ(L"/silent /install", fake::ProcessStarts()[0].parameters);
+  const fake::ProcessStart& start = fake::ProcessStarts()[0];
+  EXPECT_EQ(L"\"" + start.program + L"\" /silent /install", start.commandLine);
   EXPECT_EQ((std::vector<std::wstring>{L"Downloading WebView2 Runtime...",
                                        L"Installing WebView2 Runtime..."}),
             details_);
@@ -481,6 +479,48 @@ TEST_F(PrerequisitesTest, TimedOutInstallerIsTerminatedAndWaitedForBeforeCleanUp
   EXPECT_TRUE(fake::ProcessOutcomes()[0].terminated);
   EXPECT_EQ(1u, fake::ProcessOutcomes()[0].exitCode);
   ExpectNothingLeft();
+}
+
+// An installer that starts a helper of its own: on a timeout the helper
+// ends with it; after a normal end it is left running, as the installer
+// meant.
+TEST_F(PrerequisitesTest, InstallerRunsInAJobThatEndsOnlyOnTimeout) {
+  struct Row {
+    const char* name;
+    bool hangs;
+    bool result;
+    bool helperRunsAfter;
+  };
+  const std::vector<Row> rows = {
+      {"installer hangs", true, false, false},
+      {"installer ends", false, true, true},
+  };
+  const std::wstring helper = L"C:\\Windows\\Temp\\helper.exe";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    fake::SetHttpResponse(kVcUrl, Body(kInstallerBytes));
+    fake::ProcessScript installer;
+    installer.neverExits = row.hangs;
+    installer.runsForMs = 100;
+    installer.startsChild = helper;
+    fake::SetProcessScript(kInstallerPattern, installer);
+    bool suspendedAtStart = false;
+    fake::OnProcessStart([&](const fake::ProcessStart&) {
+      suspendedAtStart = fake::ProcessOutcomes()[0].suspended;
+    });
+    EXPECT_EQ(row.result, RunVc(nullptr));
+    EXPECT_TRUE(suspendedAtStart);
+    std::vector<fake::ProcessOutcome> outcomes = fake::ProcessOutcomes();
+    ASSERT_EQ(2u, outcomes.size());
+    EXPECT_TRUE(outcomes[0].inJob);
+    EXPECT_TRUE(outcomes[1].inJob) << "the helper escaped the job";
+    EXPECT_FALSE(outcomes[0].running);
+    EXPECT_EQ(row.helperRunsAfter, outcomes[1].running);
+    EXPECT_EQ(row.hangs, outcomes[1].terminated);
+    EXPECT_EQ(0, fake::OpenProcessHandleCount());
+    ExpectNothingLeft();
+  }
 }
 
 TEST_F(PrerequisitesTest, EveryCallGetsAFolderOfItsOwn) {

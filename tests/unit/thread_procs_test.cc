@@ -287,6 +287,11 @@ TEST_F(ThreadProcsTest, CommandLineUninstallOutcomes) {
        1},
       {"cancelled", false, [] {}, "35%", {}, 1},
       {"cancelled, silent", true, [] {}, "35%", {}, 1},
+      {"another setup runs", true,
+       [] {
+         fake::SetMutexHolder(L"Global\\TessalineSetupMutex", fake::MutexHolder::kRunningSetup);
+       },
+       "", {"Uninstall Warning"}, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

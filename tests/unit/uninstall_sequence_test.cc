@@ -573,4 +573,24 @@ TEST_F(RunUninstallTest, SecondRunConverges) {
   EXPECT_EQ((std::vector<std::string>{kShortcutLine, FilesLine(0, 0)}), OwnTrace());
 }
 
+TEST_F(RunUninstallTest, NothingIsRemovedWhileAnotherSetupRuns) {
+  for (fake::MutexHolder holder : {fake::MutexHolder::kRunningSetup, fake::MutexHolder::kNoAccess}) {
+    TearDown();
+    SetUp();
+    InstallEverything();
+    std::vector<std::wstring> before = Leftovers();
+    fake::SetMutexHolder(L"Global\\TessalineSetupMutex", holder);
+    EXPECT_FALSE(Run());
+    std::vector<fake::MessageBoxRecord> boxes = Boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(L"Another Tessaline Setup is running.\n\nPlease wait for it to finish and try again.",
+              boxes[0].text);
+    EXPECT_EQ(L"Uninstall Warning", boxes[0].caption);
+    EXPECT_EQ(Utf8(before), Utf8(Leftovers()));
+    EXPECT_TRUE(fake::RegistryKeyExists(platform::kHkeyLocalMachine, kUninstallKeyPath));
+    EXPECT_EQ(0, TaskDeletionsStarted());
+    EXPECT_EQ(0, fake::OpenMutexHandleCount());
+  }
+}
+
 }  // namespace

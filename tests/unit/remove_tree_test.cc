@@ -338,6 +338,8 @@ void BuildSwapTree() {
 // and file of the tree, the tree's owner renames it away and puts a
 // junction to a folder outside in its place, when the file system lets
 // them. Whatever the moment, nothing outside the tree is touched.
+// Runs on the fake only: Wine cannot make junctions, follows its own folder
+// links even when asked not to, and has no hook between two calls.
 TEST_F(RemoveDirectoryTreeTest, ALinkSwappedInAtAnyPointLeadsNowhere) {
   fake::Reset();
   BuildSwapTree();

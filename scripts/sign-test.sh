@@ -146,7 +146,7 @@ if [ -f "$tmp/signed.exe" ]; then
   grep -E '^FAIL' "$e2e_log"
   e2e_passed=$(cut -d' ' -f1 <<<"${counts:-0 passed, 1 failed}")
   e2e_failed=$(cut -d' ' -f3 <<<"${counts:-0 passed, 1 failed}")
-  if grep -q '^ok   clean install.*: updater.exe is the setup$' "$e2e_log"; then
+  if grep -qF ": updater.exe is the setup: [$(sha256sum "$tmp/signed.exe" | cut -d' ' -f1)]" "$e2e_log"; then
     pass "the signed program's updater copy is the signed file"
   else
     fail "the signed program's updater copy is the signed file" "no such check passed"

@@ -62,3 +62,21 @@ accuracy = secs:1
 ess_cert_id_alg = sha256
 CNF
 }
+
+# tsl_codesign_make_trust_samples DIR PROGRAM: the samples of the
+# Authenticode contract test in DIR: PROGRAM unsigned, signed by a
+# "Microsoft Corporation" and by a "Contoso Ltd" certificate of a CA made
+# here (no store holds it), and signed then altered. The throwaway keys are
+# removed; only the four programs and the CA's certificate stay.
+tsl_codesign_make_trust_samples() {
+  local dir="$1" program="$2"
+  cp "$program" "$dir/unsigned.exe"
+  tsl_codesign_make_ca "$dir" ca "Tessaline contract test CA"
+  tsl_codesign_make_signer "$dir" ca microsoft "Microsoft Corporation" "Microsoft Corporation"
+  tsl_codesign_make_signer "$dir" ca contoso "Contoso Ltd" "Contoso Ltd"
+  tsl_codesign_sign "$dir" microsoft "$dir/unsigned.exe" "$dir/microsoft.exe"
+  tsl_codesign_sign "$dir" contoso "$dir/unsigned.exe" "$dir/contoso.exe"
+  cp "$dir/microsoft.exe" "$dir/altered.exe"
+  printf 't' | dd of="$dir/altered.exe" bs=1 seek=78 conv=notrunc status=none
+  find "$dir" -maxdepth 1 -type f ! -name '*.exe' ! -name 'ca.crt' -delete
+}

@@ -17,9 +17,13 @@ build="$repo/build/windows"
 kit="$repo/build/windows-kit"
 programs=(contract_tests ui_contract_tests render_wine_tests)
 
-"$repo/scripts/build-windows.sh" TessalineSetup "${programs[@]}" >/dev/null
+"$repo/scripts/build-windows.sh" TessalineSetup trace_collector "${programs[@]}" >/dev/null
 rm -rf "$kit"
-mkdir -p "$kit"
+mkdir -p "$kit/trust-samples"
+# The Authenticode contract's samples, signed by a throwaway CA of this build.
+# shellcheck source=scripts/codesign-lib.sh
+. "$repo/scripts/codesign-lib.sh"
+tsl_codesign_make_trust_samples "$kit/trust-samples" "$build/tests/trace_collector.exe"
 for program in "${programs[@]}"; do
   cp "$build/tests/$program.exe" "$kit/"
 done

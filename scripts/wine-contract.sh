@@ -19,22 +19,13 @@ if grep -qi '^lib.*\.dll$' <<<"$dlls"; then
   exit 1
 fi
 
-# Samples for the Authenticode contract: a small program of ours unsigned,
-# signed by a "Microsoft Corporation" and by a "Contoso Ltd" certificate of a
-# CA made here (no store holds it), and signed then altered.
+# Samples for the Authenticode contract (see tsl_codesign_make_trust_samples).
 samples="$(mktemp -d "${TMPDIR:-/tmp}/tsl-trust-samples.XXXXXX")"
 trap 'rm -rf "$samples"' EXIT
 # shellcheck source=scripts/codesign-lib.sh
 . "$repo/scripts/codesign-lib.sh"
 "$repo/scripts/build-windows.sh" trace_collector >/dev/null
-cp "$repo/build/windows/tests/trace_collector.exe" "$samples/unsigned.exe"
-tsl_codesign_make_ca "$samples" ca "Tessaline contract test CA"
-tsl_codesign_make_signer "$samples" ca microsoft "Microsoft Corporation" "Microsoft Corporation"
-tsl_codesign_make_signer "$samples" ca contoso "Contoso Ltd" "Contoso Ltd"
-tsl_codesign_sign "$samples" microsoft "$samples/unsigned.exe" "$samples/microsoft.exe"
-tsl_codesign_sign "$samples" contoso "$samples/unsigned.exe" "$samples/contoso.exe"
-cp "$samples/microsoft.exe" "$samples/altered.exe"
-printf 't' | dd of="$samples/altered.exe" bs=1 seek=78 conv=notrunc status=none
+tsl_codesign_make_trust_samples "$samples" "$repo/build/windows/tests/trace_collector.exe"
 export TSL_TRUST_SAMPLES="Z:${samples//\//\\}"
 
 # shellcheck source=scripts/wine-env.sh

@@ -4,6 +4,8 @@ rem real installation, and ends with "N passed, N failed". See README.txt.
 setlocal EnableDelayedExpansion
 cd /d "%~dp0"
 if not exist logs mkdir logs
+rem The Authenticode contract's signed samples (see README.txt).
+set TSL_TRUST_SAMPLES=%~dp0trust-samples
 set passed=0
 set failed=0
 call :run contract_tests

@@ -14,6 +14,7 @@
 #include "platform/process.h"
 #include "platform/security.h"
 #include "tests/contract/on_wine.h"
+#include "tests/contract/open_handles.h"
 
 #ifndef _WIN32
 #include "platform/fake/fake.h"
@@ -57,7 +58,7 @@ class HandleContractTest : public ::testing::Test {
   }
   void TearDown() override {
     SetCurrentDirectoryW(startFolder_);
-    for (Handle h : open_) CloseHandle(h);
+    open_.CloseAll();
     for (const auto& path : made_) DeleteFileW(path);
     for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryW(*it);
     EXPECT_TRUE(RemoveDirectoryW(folder_)) << "left behind, error " << GetLastError();
@@ -81,18 +82,9 @@ class HandleContractTest : public ::testing::Test {
   }
   Handle Open(const std::wstring& path, uint32_t access, uint32_t share, uint32_t flags) {
     Handle h = CreateFileW(path, access, share, kOpenExisting, flags);
-    if (h != kInvalidHandleValue) open_.push_back(h);
-    return h;
+    return open_.Track(h);
   }
-  void Close(Handle h) {
-    for (auto it = open_.begin(); it != open_.end(); ++it) {
-      if (*it == h) {
-        open_.erase(it);
-        break;
-      }
-    }
-    EXPECT_TRUE(CloseHandle(h));
-  }
+  void Close(Handle h) { open_.Close(h); }
   ByHandleFileInformation Info(Handle h) {
     ByHandleFileInformation info;
     info.fileIndex = kSentinel;
@@ -102,7 +94,7 @@ class HandleContractTest : public ::testing::Test {
 
   std::wstring startFolder_;
   std::wstring folder_;
-  std::vector<Handle> open_;
+  OpenHandles open_;
   std::vector<std::wstring> made_;
   std::vector<std::wstring> folders_;
 };

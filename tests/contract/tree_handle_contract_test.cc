@@ -18,6 +18,7 @@
 #include "platform/file.h"
 #include "platform/security.h"
 #include "tests/contract/on_wine.h"
+#include "tests/contract/open_handles.h"
 
 #include "tests/contract/native_calls.h"
 
@@ -81,7 +82,7 @@ class HandleWalkContractTest : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryW(base_)) << "error " << GetLastError();
   }
   void TearDown() override {
-    for (Handle h : open_) CloseHandle(h);
+    open_.CloseAll();
     Clean(base_);
   }
   static void Clean(const std::wstring& folder) {
@@ -107,21 +108,12 @@ class HandleWalkContractTest : public ::testing::Test {
   Handle Open(const std::wstring& path, uint32_t access, uint32_t share = kShareReadWrite) {
     Handle h = CreateFileW(path, access, share, kOpenExisting, kNoFollow);
     EXPECT_NE(kInvalidHandleValue, h) << "opening failed: " << GetLastError();
-    if (h != kInvalidHandleValue) open_.push_back(h);
-    return h;
+    return open_.Track(h);
   }
-  void Close(Handle h) {
-    for (auto it = open_.begin(); it != open_.end(); ++it) {
-      if (*it == h) {
-        open_.erase(it);
-        break;
-      }
-    }
-    EXPECT_TRUE(CloseHandle(h));
-  }
+  void Close(Handle h) { open_.Close(h); }
 
   std::wstring base_;
-  std::vector<Handle> open_;
+  OpenHandles open_;
 };
 
 TEST_F(HandleWalkContractTest, WhatAHandleIs) {

@@ -43,7 +43,12 @@ run_layer() {
   fi
   if [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ]; then failed=1; fi
   if [ "$rc" -ne 0 ]; then
-    grep -E '^\[  FAILED  \]|Failure|error:|ERROR' "$log" | head -40
+    # What failed and why: the scripts' FAIL lines carry their reason,
+    # GoogleTest's failures the lines after "Failure".
+    {
+      grep -E '^FAIL |^\[  FAILED  \]|error:|ERROR' "$log"
+      grep -A4 'Failure$' "$log"
+    } | head -80
     echo "--- last lines of $log:"
     tail -20 "$log"
   fi

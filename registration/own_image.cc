@@ -65,7 +65,12 @@ void HoldOwnImage(const char* tag) {
     Trace(tag, "Failed to hold the program's own file: ", g_ownImageError);
     return;
   }
-  platform::Handle file = platform::CreateFileW(LongPathForm(self), platform::kGenericRead,
+  HoldOwnImageAt(tag, self);
+}
+
+void HoldOwnImageAt(const char* tag, const std::wstring& path) {
+  ReleaseOwnImage();
+  platform::Handle file = platform::CreateFileW(LongPathForm(path), platform::kGenericRead,
                                                 platform::kFileShareRead, platform::kOpenExisting,
                                                 platform::kFileAttributeNormal);
   if (file == platform::kInvalidHandleValue) {

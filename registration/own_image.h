@@ -20,6 +20,9 @@ extern uint32_t g_ownImageError;
 // with `tag` first. A hold from an earlier call is released first.
 void HoldOwnImage(const char* tag);
 
+// The same for the program's file at `path`, where the run itself moved it.
+void HoldOwnImageAt(const char* tag, const std::wstring& path);
+
 // Closes the hold (the file can then be renamed again); safe to repeat.
 void ReleaseOwnImage();
 

@@ -93,6 +93,9 @@ void MoveRunningProgramOutOfProductFolders() {
   }
   // The path is wide text: a user name in it may be any character.
   platform::OutputDebugStringW(L"[Uninstall] Moved the running program out to: " + parked + L"\n");
+  // Held again where it now lies: an install from the same window copies
+  // the updater from it.
+  HoldOwnImageAt("[Uninstall] ", parked);
   if (!platform::MoveFileExW(parked, std::wstring(), platform::kMovefileDelayUntilReboot)) {
     platform::OutputDebugStringA("[Uninstall] Failed to schedule deletion at restart: " +
                                  std::to_string(platform::GetLastError()) + "\n");

@@ -14,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/window.h"
 #include "registration/own_image.h"
+#include "registration/update_task.h"
 #include "tests/unit/label_screen.h"
 
 namespace {
@@ -546,6 +547,11 @@ TEST_F(RunUninstallTest, RunningProgramInsideAProductFolder) {
     EXPECT_EQ(tempBefore.size() + 1, tempAfter.size()) << "only the moved program was added";
     EXPECT_EQ(programBytes, fake::FileContent(parked).value_or("(gone)"));
     EXPECT_FALSE(platform::DeleteFileW(parked)) << "still running, so not deletable now";
+    // An install from the same window still gets its updater copy.
+    ASSERT_TRUE(platform::CreateDirectoryW(kMaretto));
+    ASSERT_TRUE(platform::CreateDirectoryW(kTsl));
+    InstallUpdaterCopy();
+    EXPECT_EQ(programBytes, fake::FileContent(kUpdater).value_or("(none)"));
   }
 }
 

@@ -43,23 +43,14 @@ unset DISPLAY XDG_DESKTOP_DIR XDG_CONFIG_HOME
 # shellcheck source=scripts/wine-env.sh
 . "$repo/scripts/wine-env.sh" "$work/prefix"
 
-wm_pid=""
 cleanup() {
   tsl_wine_stop
-  if [ -n "$wm_pid" ]; then
-    kill "$wm_pid" 2>/dev/null || true
-    wait "$wm_pid" 2>/dev/null || true
-  fi
+  tsl_wine_wm_stop
   tsl_wine_display_stop || true
 }
 trap cleanup EXIT
 tsl_wine_display_start || { echo "windows-kit: no X display" >&2; exit 1; }
-openbox --sm-disable >/dev/null 2>&1 &
-wm_pid=$!
-for _ in $(seq 1 100); do
-  wmctrl -m >/dev/null 2>&1 && break
-  sleep 0.1
-done
+tsl_wine_wm_start || exit 1
 
 cd "$kit"
 status=0

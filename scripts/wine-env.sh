@@ -14,6 +14,10 @@
 # Functions (each returns non-zero on failure; none exits the caller's shell):
 #   tsl_wine_display_start  start Xvfb on a free display number, export DISPLAY
 #   tsl_wine_display_stop   stop that Xvfb (by pid) and restore DISPLAY
+#   tsl_wine_wm_start [DIR] start openbox on $DISPLAY and wait until it
+#                           manages the display; with DIR its files and log
+#                           (DIR/openbox.log) stay in DIR
+#   tsl_wine_wm_stop        stop that openbox (by pid)
 #   tsl_wine_wait [SECONDS] wait (default 60 s) for this prefix's wineserver to
 #                           exit on its own once its programs have ended
 #   tsl_wine_stop           end this prefix's wineserver and every program in
@@ -87,6 +91,43 @@ tsl_wine_display_stop() {
   else
     unset DISPLAY
   fi
+}
+
+# Without a window manager Wine waits two seconds for every window it shows.
+tsl_wine_wm_pid=""
+
+tsl_wine_wm_start() {
+  [ -z "$tsl_wine_wm_pid" ] || return 0
+  local dir="${1-}" log=/dev/null
+  if [ -n "$dir" ]; then
+    mkdir -p "$dir/config" "$dir/cache" "$dir/data" || return 1
+    log="$dir/openbox.log"
+    XDG_CONFIG_HOME="$dir/config" XDG_CACHE_HOME="$dir/cache" XDG_DATA_HOME="$dir/data" \
+      openbox --sm-disable >"$log" 2>&1 &
+  else
+    openbox --sm-disable >/dev/null 2>&1 &
+  fi
+  tsl_wine_wm_pid=$!
+  # Ready once it answers as the display's window manager; a busy machine
+  # may take a while, a dead openbox never will.
+  local _
+  for _ in $(seq 1 600); do
+    wmctrl -m >/dev/null 2>&1 && return 0
+    kill -0 "$tsl_wine_wm_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "wine-env: openbox did not take the display $DISPLAY" >&2
+  [ "$log" = /dev/null ] || cat "$log" >&2
+  tsl_wine_wm_stop
+  return 1
+}
+
+tsl_wine_wm_stop() {
+  [ -n "$tsl_wine_wm_pid" ] || return 0
+  kill "$tsl_wine_wm_pid" 2>/dev/null
+  wait "$tsl_wine_wm_pid" 2>/dev/null
+  tsl_wine_wm_pid=""
+  return 0
 }
 
 tsl_wine_wait() {

@@ -37,19 +37,14 @@ winedebug=${WINEDEBUG:--all}
 . "$root/scripts/wine-env.sh" "${WINEPREFIX:-$root/build/wineprefix}"
 export WINEDEBUG=$winedebug
 
-wm_pid=
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$wm_pid" ]; then
-    kill "$wm_pid" 2>/dev/null || true
-    wait "$wm_pid" 2>/dev/null || true
-  fi
+  tsl_wine_wm_stop
   tsl_wine_display_stop || true
 }
 trap cleanup EXIT
 tsl_wine_display_start || { echo "no X display"; exit 1; }
-openbox >/dev/null 2>&1 &
-wm_pid=$!
+tsl_wine_wm_start || exit 1
 
 set +e
 wine "$exe" "$@"

@@ -62,23 +62,17 @@ winedebug=${WINEDEBUG:--all}
 . "$root/scripts/wine-env.sh" "$build/wine-window" || exit 1
 export WINEDEBUG=$winedebug
 
-wm_pid=
 setup_pid=
 cleanup() {
   if [ -n "$setup_pid" ]; then kill "$setup_pid" 2>/dev/null; wait "$setup_pid" 2>/dev/null; fi
   wineserver -k >/dev/null 2>&1
-  if [ -n "$wm_pid" ]; then
-    kill "$wm_pid" 2>/dev/null
-    wait "$wm_pid" 2>/dev/null
-  fi
+  tsl_wine_wm_stop
   tsl_wine_display_stop
 }
 trap cleanup EXIT
 
 tsl_wine_display_start || { echo "no X display"; exit 1; }
-openbox >/dev/null 2>&1 &
-wm_pid=$!
-sleep 1
+tsl_wine_wm_start || exit 1
 
 # probe ARGS...: the probe's report, without the carriage returns of Wine's
 # console output.

@@ -42,15 +42,24 @@ tsl_wine_prepare_prefix() {
   mkdir -p "$WINEPREFIX" || return 1
   (
     flock 9 || exit 1
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      echo "wine-env: creating Wine prefix $WINEPREFIX" >&2
+    [ ! -f "$WINEPREFIX/system.reg" ] || exit 0
+    echo "wine-env: creating Wine prefix $WINEPREFIX" >&2
+    # Now and then a first wineboot fails within seconds on a busy machine;
+    # what Wine said is kept, and a second one starts over.
+    local attempt log="$WINEPREFIX/.tsl-wineboot.log"
+    for attempt in 1 2 3; do
       # Without DISPLAY wineboot runs headless; a DISPLAY of the caller's
       # would only let it open a progress window.
-      env -u DISPLAY wineboot -i >/dev/null 2>&1 || exit 1
-      # wineboot returns before the prefix's wineserver has written it out.
-      wineserver -w || exit 1
-      [ -f "$WINEPREFIX/system.reg" ] || exit 1
-    fi
+      if env -u DISPLAY wineboot -i >"$log" 2>&1 &&
+        # wineboot returns before the prefix's wineserver has written it out.
+        wineserver -w && [ -f "$WINEPREFIX/system.reg" ]; then
+        exit 0
+      fi
+      echo "wine-env: wineboot attempt $attempt failed: $(tail -5 "$log" | tr '\r\n' '  ' | cut -c1-400)" >&2
+      wineserver -k 2>/dev/null
+      wineserver -w 2>/dev/null
+    done
+    exit 1
   ) 9>"$WINEPREFIX/.tsl-wine-env.lock"
 }
 

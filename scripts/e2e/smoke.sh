@@ -23,8 +23,18 @@ mkdir -p "$smoke" "$WINEPREFIX/drive_c/tsl-smoke"
 wsmoke='C:\tsl-smoke'
 probe="$TSL_WORLD/standins/world_probe.exe"
 
-# Wine console programs end their lines with CR LF.
-wine_out() { wine "$@" 2>/dev/null | tr -d '\r'; }
+# Wine console programs end their lines with CR LF. A program that printed
+# nothing shows what Wine said instead, so a failed start has a reason.
+wine_out() {
+  local out status=0
+  out="$(wine "$@" 2>"$smoke/wine-stderr" | tr -d '\r')" || status=$?
+  if [ -n "$out" ]; then
+    printf '%s\n' "$out"
+  else
+    printf '(no output, exit status %s; wine: %s)\n' "$status" \
+      "$(tr '\r\n' '  ' <"$smoke/wine-stderr" | cut -c1-300)"
+  fi
+}
 
 velquist_url=(deploy.maretto.example /executable/Velquist.exe)
 loader_url=(deploy.maretto.example /executable/WebView2Loader.dll)
@@ -226,14 +236,21 @@ wv_user_key="HKCU\\SOFTWARE\\$wv_client"
 # Lines in the stand-ins' log so far (none before the first run).
 log_lines() { if [ -f "$log" ]; then wc -l <"$log"; else echo 0; fi; }
 
-# reg_value KEY NAME: "<type> <data>", or "absent"
+# reg_value KEY NAME: "<type> <data>", "absent", or why reg failed (a
+# failed Wine start must not pass for a missing value)
 reg_value() {
-  local out
-  if out="$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r')"; then
-    awk -v name="$2" '$1 == name { print $2, $3 }' <<<"$out"
-  else
-    echo absent
-  fi
+  local out attempt
+  for attempt in 1 2 3; do
+    if out="$(wine reg query "$1" /v "$2" 2>&1 | tr -d '\r')"; then
+      awk -v name="$2" '$1 == name { print $2, $3 }' <<<"$out"
+      return
+    elif grep -q '^reg: Unable to find the specified registry' <<<"$out"; then
+      echo absent
+      return
+    fi
+    echo "reg_value: attempt $attempt: $(tr '\n' ' ' <<<"$out" | cut -c1-300)" >&2
+  done
+  echo "reg failed: $(tr '\n' ' ' <<<"$out" | cut -c1-200)"
 }
 
 expect "a fresh prefix has no VC runtime" "$(reg_value "$vc_key" Installed)" absent
@@ -249,7 +266,7 @@ while IFS='|' read -r which settings switches want_exit key name want_value; do
   wexe="$wsmoke\\TSL$RANDOM.exe"
   fetched="$(wine_out "$probe" fetch "${url[0]}" "${url[1]}" "$wexe")"
   lines_before=$(log_lines)
-  out="$(wine_out "$probe" run "$wexe" "$switches" 20000)"
+  out="$(wine_out "$probe" run "$wexe" "$switches" 120000)"
   name_of="$which [$settings] \"$switches\""
   expect "$name_of: exit" "$fetched / $out" "fetch ok / run exit=$want_exit"
   expect "$name_of: $name under $key" "$(reg_value "$key" "$name")" "$want_value"
@@ -276,11 +293,13 @@ webview2||/install /quiet /norestart|1639|$wv_wow_key|pv|absent
 EOF
 
 # A long run is ended from outside: its start line stays without an end line.
+# The probe waits 5 s: long enough for a loaded machine to start the stand-in
+# and log its start, far short of its shortest sleep.
 for sleep_setting in 30 100000; do
   tsl_world_installer vc "sleep=$sleep_setting"
   fetched="$(wine_out "$probe" fetch "${vc_url[0]}" "${vc_url[1]}" "$wsmoke\\sleeper.exe")"
   lines_before=$(log_lines)
-  out="$(wine_out "$probe" run "$wsmoke\\sleeper.exe" "/install /quiet /norestart" 1500)"
+  out="$(wine_out "$probe" run "$wsmoke\\sleeper.exe" "/install /quiet /norestart" 5000)"
   expect "sleep=$sleep_setting outlasts the wait" "$fetched / $out" "fetch ok / run timeout"
   sleep 1
   new_lines="$(tail -n +"$((lines_before + 1))" "$log")"

@@ -72,19 +72,17 @@ if [ "${1-}" = "--inside" ]; then
   tsl_netns_dir="$tmp"
 
   wine_started=""
-  openbox_pid=""
   cleanup() {
     local status=$?
     # Stopping carries on past whatever fails (no wineserver to end, say).
     set +e
     # The prefix's programs first (they may hold the display and sockets),
     # then the window manager and the display, then the servers.
-    if [ -n "$wine_started" ]; then tsl_wine_stop; fi
-    if [ -n "$openbox_pid" ]; then
-      kill "$openbox_pid" 2>/dev/null || true
-      wait "$openbox_pid" 2>/dev/null || true
+    if [ -n "$wine_started" ]; then
+      tsl_wine_stop
+      tsl_wine_wm_stop
+      tsl_wine_display_stop
     fi
-    if [ -n "$wine_started" ]; then tsl_wine_display_stop; fi
     tsl_netns_stop_servers
     exit "$status"
   }
@@ -119,27 +117,19 @@ if [ "${1-}" = "--inside" ]; then
   # shellcheck source=scripts/wine-env.sh
   . "$repo/scripts/wine-env.sh" "$prefix"
   echo "world: Wine prefix ready in $((SECONDS - started)) s ($WINEPREFIX)"
+  # One wineserver for the whole run. Left to itself it exits 3 s after the
+  # last program, and a program that starts while it saves and exits loses
+  # its connection ("recvmsg: Connection reset by peer"). cleanup ends it.
+  wineserver -p || exit 1
 
   started=$SECONDS
   if [ -n "${TSL_WORLD_OWN_DISPLAY-}" ]; then
     # --display: the caller's X display and window manager, for a person.
     echo "world: display $DISPLAY (the caller's)"
   else
-    tsl_wine_display_start
-    # openbox keeps its files where XDG points: inside the temp folder.
-    mkdir -p "$tmp/xdg/config" "$tmp/xdg/cache" "$tmp/xdg/data"
-    XDG_CONFIG_HOME="$tmp/xdg/config" XDG_CACHE_HOME="$tmp/xdg/cache" \
-      XDG_DATA_HOME="$tmp/xdg/data" openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
-    openbox_pid=$!
-    for _ in $(seq 1 100); do
-      wmctrl -m >/dev/null 2>&1 && break
-      sleep 0.1
-    done
-    if ! wmctrl -m >/dev/null 2>&1; then
-      echo "world: openbox did not take the display" >&2
-      cat "$tmp/openbox.log" >&2
-      exit 1
-    fi
+    tsl_wine_display_start || exit 1
+    # openbox keeps its files inside the temp folder.
+    tsl_wine_wm_start "$tmp/xdg" || exit 1
     echo "world: display $DISPLAY with openbox in $((SECONDS - started)) s"
   fi
 

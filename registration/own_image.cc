@@ -65,12 +65,7 @@ void HoldOwnImage(const char* tag) {
     Trace(tag, "Failed to hold the program's own file: ", g_ownImageError);
     return;
   }
-  HoldOwnImageAt(tag, self);
-}
-
-void HoldOwnImageAt(const char* tag, const std::wstring& path) {
-  ReleaseOwnImage();
-  platform::Handle file = platform::CreateFileW(LongPathForm(path), platform::kGenericRead,
+  platform::Handle file = platform::CreateFileW(LongPathForm(self), platform::kGenericRead,
                                                 platform::kFileShareRead, platform::kOpenExisting,
                                                 platform::kFileAttributeNormal);
   if (file == platform::kInvalidHandleValue) {
@@ -85,6 +80,26 @@ void HoldOwnImageAt(const char* tag, const std::wstring& path) {
     g_ownImageError = error;
     platform::CloseHandle(file);
     Trace(tag, "The program's own file is not the one running: ", g_ownImageError);
+    return;
+  }
+  g_ownImage = file;
+  g_ownImageError = platform::kErrorSuccess;
+}
+
+void LetOwnImageMove(const std::wstring& path) {
+  if (g_ownImage == platform::kInvalidHandleValue) return;
+  platform::Handle file = platform::CreateFileW(
+      LongPathForm(path), platform::kGenericRead, platform::kFileShareRead | platform::kFileShareDelete,
+      platform::kOpenExisting, platform::kFileAttributeNormal);
+  platform::ByHandleFileInformation a;
+  platform::ByHandleFileInformation b;
+  bool same = file != platform::kInvalidHandleValue &&
+              platform::GetFileInformationByHandle(g_ownImage, &a) &&
+              platform::GetFileInformationByHandle(file, &b) &&
+              a.volumeSerialNumber == b.volumeSerialNumber && a.fileIndex == b.fileIndex;
+  ReleaseOwnImage();
+  if (!same) {
+    if (file != platform::kInvalidHandleValue) platform::CloseHandle(file);
     return;
   }
   g_ownImage = file;

@@ -9,8 +9,9 @@
 
 #include "platform/types.h"
 
-// The held file (read access, read sharing only), or kInvalidHandleValue
-// when it could not be held; g_ownImageError then says why.
+// The held file (read access, read sharing only until the run moves the
+// file itself), or kInvalidHandleValue when it could not be held;
+// g_ownImageError then says why.
 extern platform::Handle g_ownImage;
 extern uint32_t g_ownImageError;
 
@@ -20,8 +21,11 @@ extern uint32_t g_ownImageError;
 // with `tag` first. A hold from an earlier call is released first.
 void HoldOwnImage(const char* tag);
 
-// The same for the program's file at `path`, where the run itself moved it.
-void HoldOwnImageAt(const char* tag, const std::wstring& path);
+// Swaps the hold for one on the same file (the one at `path`, checked by
+// volume and file index) that lets the run itself move the file; the
+// handle stays on the file wherever it goes. Without a hold, or when the
+// file at `path` is another one, the hold is released.
+void LetOwnImageMove(const std::wstring& path);
 
 // Closes the hold (the file can then be renamed again); safe to repeat.
 void ReleaseOwnImage();

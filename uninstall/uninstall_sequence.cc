@@ -82,8 +82,10 @@ void MoveRunningProgramOutOfProductFolders() {
         std::to_string(platform::GetLastError()) + "\n");
     return;
   }
-  // Our own hold keeps the file in place; this is its one move.
-  ReleaseOwnImage();
+  // Our own hold keeps the file in place; this is its one move. The hold
+  // goes with the file, so an install from the same window can still copy
+  // the updater from it.
+  LetOwnImageMove(self);
   if (!platform::MoveFileExW(self, parked, platform::kMovefileReplaceExisting)) {
     uint32_t error = platform::GetLastError();
     platform::DeleteFileW(parked);
@@ -93,9 +95,6 @@ void MoveRunningProgramOutOfProductFolders() {
   }
   // The path is wide text: a user name in it may be any character.
   platform::OutputDebugStringW(L"[Uninstall] Moved the running program out to: " + parked + L"\n");
-  // Held again where it now lies: an install from the same window copies
-  // the updater from it.
-  HoldOwnImageAt("[Uninstall] ", parked);
   if (!platform::MoveFileExW(parked, std::wstring(), platform::kMovefileDelayUntilReboot)) {
     platform::OutputDebugStringA("[Uninstall] Failed to schedule deletion at restart: " +
                                  std::to_string(platform::GetLastError()) + "\n");

@@ -32,6 +32,7 @@
 
 #include "app/ui_state.h"
 #include "install/product_constants.h"
+#include "registration/own_image.h"
 #include "uninstall/firewall_cleanup.h"
 #include "uninstall/remove_tree.h"
 #include "uninstall/uninstall_sequence.h"
@@ -686,6 +687,7 @@ class UninstallFromInstallFolderTest : public UninstallWineTest {
     SkipTrace();
   }
   void TearDown() override {
+    ReleaseOwnImage();
     if (g_mainWindow) DestroyWindow(static_cast<HWND>(g_mainWindow));
     g_mainWindow = g_statusLabel = g_detailLabel = nullptr;
     UninstallWineTest::TearDown();
@@ -756,6 +758,9 @@ class UninstallFromInstallFolderTest : public UninstallWineTest {
 };
 
 TEST_F(UninstallFromInstallFolderTest, RunningProgramIsMovedOutAndDeletedAtRestart) {
+  // Held as the program holds itself from its start.
+  HoldOwnImage("[Uninstall] ");
+  ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<HANDLE>(g_ownImage)) << g_ownImageError;
   bool result = RunAnsweringTheBox();
   std::vector<Record> records = Trace();
 
@@ -802,6 +807,20 @@ TEST_F(UninstallFromInstallFolderTest, RunningProgramIsMovedOutAndDeletedAtResta
   ASSERT_EQ(pendingBefore_.size() + 1, pending.size());
   EXPECT_EQ(Utf8(L"\\??\\" + parked), Utf8(pending.back().first));
   EXPECT_EQ("", Utf8(pending.back().second));
+
+  // The hold went with the file, for an updater copy from the same window.
+  ASSERT_NE(INVALID_HANDLE_VALUE, static_cast<HANDLE>(g_ownImage));
+  HANDLE moved = CreateFileW(parked.c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, moved) << "error " << GetLastError();
+  BY_HANDLE_FILE_INFORMATION a = {};
+  BY_HANDLE_FILE_INFORMATION b = {};
+  EXPECT_TRUE(GetFileInformationByHandle(static_cast<HANDLE>(g_ownImage), &a));
+  EXPECT_TRUE(GetFileInformationByHandle(moved, &b));
+  CloseHandle(moved);
+  EXPECT_EQ(a.nFileIndexLow, b.nFileIndexLow);
+  EXPECT_EQ(a.nFileIndexHigh, b.nFileIndexHigh);
 }
 
 TEST_F(UninstallFromInstallFolderTest, RefusedMoveLeavesTheTwoFolderWarnings) {

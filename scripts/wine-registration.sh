@@ -19,6 +19,11 @@ unset DISPLAY
 # shellcheck source=scripts/wine-env.sh
 . "$root/scripts/wine-env.sh" "${WINEPREFIX:-$root/build/wineprefix}" || exit 1
 
+# One wineserver for the run: left to itself it exits 3 s after the last
+# program, and a program starting while it exits loses its connection.
+# cleanup ends it.
+wineserver -p || exit 1
+
 work=$(mktemp -d)
 install_dir="$WINEPREFIX/drive_c/Program Files/Maretto"
 cleanup() {

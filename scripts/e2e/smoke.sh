@@ -326,9 +326,22 @@ velquist_pid=$!
 window="$(timeout 30 xdotool search --sync --name '^Tessaline$' 2>/dev/null | head -1)"
 if [ -n "$window" ]; then
   pass "Velquist.exe shows a window titled Tessaline"
-  expect_match "openbox manages it" "$(wmctrl -l)" "Tessaline$"
-  tsl_world_screenshot "$smoke/velquist.png"
-  colours="$(convert "$smoke/velquist.png" -format '%k' info: 2>/dev/null)"
+  # The window exists (and has its title) before openbox has taken it and
+  # before it is painted: wait for each, up to 30 s.
+  managed=""
+  for _ in $(seq 1 300); do
+    managed="$(wmctrl -l)"
+    grep -qE 'Tessaline$' <<<"$managed" && break
+    sleep 0.1
+  done
+  expect_match "openbox manages it" "$managed" "Tessaline$"
+  colours=0
+  for _ in $(seq 1 60); do
+    tsl_world_screenshot "$smoke/velquist.png"
+    colours="$(convert "$smoke/velquist.png" -format '%k' info: 2>/dev/null)"
+    [ "${colours:-0}" -gt 2 ] && break
+    sleep 0.5
+  done
   if [ "${colours:-0}" -gt 2 ]; then pass "the display shows it ($colours colours)"; else fail "the display shows it" "$colours colours"; fi
   wmctrl -i -c "$window"
 else

@@ -56,6 +56,14 @@ std::wstring LongPathForm(const std::wstring& path) {
   return L"\\\\?\\" + path;
 }
 
+bool IsSameFile(platform::Handle a, platform::Handle b) {
+  platform::ByHandleFileInformation x;
+  platform::ByHandleFileInformation y;
+  return platform::GetFileInformationByHandle(a, &x) &&
+         platform::GetFileInformationByHandle(b, &y) &&
+         x.volumeSerialNumber == y.volumeSerialNumber && x.fileIndex == y.fileIndex;
+}
+
 void HoldOwnImage(const char* tag) {
   ReleaseOwnImage();
   std::wstring self;
@@ -91,12 +99,7 @@ void LetOwnImageMove(const std::wstring& path) {
   platform::Handle file = platform::CreateFileW(
       LongPathForm(path), platform::kGenericRead, platform::kFileShareRead | platform::kFileShareDelete,
       platform::kOpenExisting, platform::kFileAttributeNormal);
-  platform::ByHandleFileInformation a;
-  platform::ByHandleFileInformation b;
-  bool same = file != platform::kInvalidHandleValue &&
-              platform::GetFileInformationByHandle(g_ownImage, &a) &&
-              platform::GetFileInformationByHandle(file, &b) &&
-              a.volumeSerialNumber == b.volumeSerialNumber && a.fileIndex == b.fileIndex;
+  bool same = file != platform::kInvalidHandleValue && IsSameFile(g_ownImage, file);
   ReleaseOwnImage();
   if (!same) {
     if (file != platform::kInvalidHandleValue) platform::CloseHandle(file);

@@ -30,6 +30,10 @@ void LetOwnImageMove(const std::wstring& path);
 // Closes the hold (the file can then be renamed again); safe to repeat.
 void ReleaseOwnImage();
 
+// Whether two open handles lead to the same file: same volume serial and
+// file index, whatever the paths; false when either cannot be queried.
+bool IsSameFile(platform::Handle a, platform::Handle b);
+
 // The path in a form that CreateFileW takes at any length: "\\?\" before a
 // drive path of MAX_PATH characters or more ("\\?\UNC\" for a share).
 std::wstring LongPathForm(const std::wstring& path);

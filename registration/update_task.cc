@@ -52,11 +52,7 @@ bool IsFileAt(platform::Handle file, const std::wstring& path) {
                                 platform::kFileShareDelete,
                             platform::kOpenExisting, platform::kFileAttributeNormal);
   if (other == platform::kInvalidHandleValue) return false;
-  platform::ByHandleFileInformation a;
-  platform::ByHandleFileInformation b;
-  bool same = platform::GetFileInformationByHandle(file, &a) &&
-              platform::GetFileInformationByHandle(other, &b) &&
-              a.volumeSerialNumber == b.volumeSerialNumber && a.fileIndex == b.fileIndex;
+  bool same = IsSameFile(file, other);
   platform::CloseHandle(other);
   return same;
 }

@@ -26,7 +26,10 @@
 #   tsl_netns_wait_servers              until every started server listens
 #   tsl_netns_stop_servers              stop them (by pid) and reap them
 
-tsl_netns_server="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/fault_server.py"
+tsl_netns_lib_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+tsl_netns_server="$tsl_netns_lib_dir/fault_server.py"
+# shellcheck source=scripts/codesign-lib.sh
+. "$tsl_netns_lib_dir/../codesign-lib.sh"
 tsl_netns_server_names=()
 tsl_netns_server_pids=()
 
@@ -38,10 +41,7 @@ tsl_netns_require_root() {
 }
 
 tsl_netns_make_ca() {
-  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 1 \
-    -keyout "$tsl_netns_dir/$1.key" -out "$tsl_netns_dir/$1.crt" -subj "/CN=$2" \
-    -addext "basicConstraints=critical,CA:TRUE" \
-    -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  tsl_codesign_make_ca "$tsl_netns_dir" "$1" "$2"
 }
 
 tsl_netns_make_server_cert() {

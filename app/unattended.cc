@@ -18,7 +18,6 @@ constexpr int32_t kExitCompleted = 0;
 constexpr int32_t kExitNotCompleted = 1;
 
 const wchar_t* Tag() { return g_uninstallMode ? L"[Uninstall] " : L"[Install] "; }
-const char* NarrowTag() { return g_uninstallMode ? "[Uninstall] " : "[Install] "; }
 
 // One trace line per box, so that a reader of the trace can grep for it.
 std::wstring OnOneLine(const std::wstring& text) {
@@ -81,7 +80,7 @@ int32_t ShowMessageBox(WindowHandle owner, const std::wstring& text, const std::
 }
 
 int32_t RunUnattended() {
-  OutputDebugStringA(std::string(NarrowTag()) + "Running unattended: no window, no questions\n");
+  OutputDebugStringW(Tag() + std::wstring(L"Running unattended: no window, no questions\n"));
   // Nobody can press Cancel here, but the flag is read all the same.
   g_cancelRequested.store(false);
   bool completed = g_uninstallMode ? RunUninstall() : RunInstall();

@@ -27,7 +27,9 @@
 #   e2e_trace                    the run's debug lines, one per line
 #   e2e_labels                   the run's status|detail lines as seen
 #   e2e_shot FILE                a screenshot of the whole display
-#   e2e_stop                     ends the run (by pid) if it is still there
+#   e2e_stop                     ends the run if it is still there, and
+#                                every other program a scenario starts
+#   e2e_reap                     ends those programs: "pid name" for each
 #   e2e_runtimes all|no-vc|no-webview2   registers the runtimes (or not)
 
 # shellcheck source=scripts/e2e/world-lib.sh
@@ -141,7 +143,7 @@ e2e_box_windows() {
 
 e2e_answer() {
   local caption="$1" key="$2" win="" i
-  for i in $(seq 1 100); do
+  for i in $(seq 1 300); do
     win="$(e2e_box_windows "$caption" | tail -1)"
     [ -n "$win" ] && break
     sleep 0.2
@@ -153,7 +155,7 @@ e2e_answer() {
   sleep 0.2
   xdotool key --clearmodifiers "$key"
   # The box must go away, or the key did not reach it.
-  for _ in $(seq 1 50); do
+  for _ in $(seq 1 300); do
     [ -n "$(e2e_box_windows "$caption")" ] || return 0
     sleep 0.1
   done
@@ -237,6 +239,41 @@ e2e_stop() {
     wait "$E2E_LABELS_PID" 2>/dev/null
     E2E_LABELS_PID=""
   fi
+  # A program started by a Windows program is not a Unix child of it
+  # (Wine hands it to init), so ending the collector leaves the setup.
+  e2e_reap >/dev/null
+}
+
+# The programs the scenarios run, by the last part of their argv[0].
+e2e_program_names=' TessalineSetup.exe updater.exe Velquist.exe trace_collector.exe window_labels.exe hold_file.exe run_in_station.exe box_text.exe '
+
+# "pid name" of each of them still running in this world (its network
+# namespace), so worlds of other runs on the machine are left alone.
+e2e_leftovers() {
+  local p arg0 name net
+  net="$(readlink /proc/self/ns/net)"
+  for p in /proc/[0-9]*; do
+    [ "$(readlink "$p/ns/net" 2>/dev/null)" = "$net" ] || continue
+    arg0="$(tr '\0' '\n' <"$p/cmdline" 2>/dev/null | head -1)"
+    name="${arg0##*[/\\]}"
+    case "$e2e_program_names" in *" $name "*) echo "${p#/proc/} $name" ;; esac
+  done
+}
+
+# e2e_reap: ends every program of a scenario still running and waits (at
+# most 30 s) until they are gone; prints what it ended, one line each.
+e2e_reap() {
+  local left pids
+  left="$(e2e_leftovers)"
+  [ -n "$left" ] || return 0
+  echo "$left"
+  pids="$(cut -d' ' -f1 <<<"$left")"
+  # shellcheck disable=SC2086
+  kill -9 $pids 2>/dev/null
+  for _ in $(seq 1 300); do
+    [ -n "$(e2e_leftovers)" ] || return 0
+    sleep 0.1
+  done
 }
 
 # wine reg query KEY /v NAME: "<type> <data...>", or "absent".

@@ -51,22 +51,35 @@ clean_machine() {
   rm -f "$(tsl_world_standin_log)"
 }
 
-scenario() { echo "== $1 (at $SECONDS s)"; SCENARIO="$1"; }
+# A scenario starts with none of the programs running: one that a failed
+# check left behind (a late window, a holder) would answer for the next one.
+scenario() {
+  local left
+  left="$(e2e_reap | tr '\n' ' ')"
+  [ -z "$left" ] || echo "     ended, left running by the scenario before: $left"
+  echo "== $1 (at $SECONDS s)"
+  SCENARIO="$1"
+}
 
 # run_setup NAME [PROGRAM ARGS...]: starts it and waits for its window.
 run_setup() {
   e2e_start "$@"
-  e2e_window 30 || { fail "$SCENARIO: window" "no setup window within 30 s"; return 1; }
+  if ! e2e_window 90; then
+    fail "$SCENARIO: window" "no setup window within 90 s; running: $(e2e_leftovers | tr '\n' ' ');\
+ output: $(tr '\n' ' ' <"$E2E_DIR/$E2E_NAME.out" 2>/dev/null); trace: $(e2e_trace | tr '\n' ';')"
+    e2e_stop
+    return 1
+  fi
   sleep 0.3
 }
 
 # close_setup WANT_EXIT: closes the window as a person does and checks the exit code.
 close_setup() {
-  wmctrl -c 'Tessaline Setup'
-  if e2e_wait_exit 30; then
+  wmctrl -i -c "$E2E_WIN"
+  if e2e_wait_exit 60; then
     expect "$SCENARIO: exit code" "$E2E_EXIT" "$1"
   else
-    fail "$SCENARIO: exit code" "still running after 30 s"
+    fail "$SCENARIO: exit code" "still running after 60 s"
     e2e_stop
   fi
 }
@@ -382,10 +395,7 @@ scenario_cancel() {
   tsl_world_fault $deploy $velquist_path trickle 1024 0.25
   run_setup cancel || return
   e2e_click install
-  for _ in $(seq 1 100); do
-    e2e_labels | grep -qF 'Downloading application files' && break
-    sleep 0.1
-  done
+  wait_for_detail 'Downloading application files' || return
   sleep 1
   e2e_click right
   box "Cancel Operation" "Are you sure you want to cancel?" '[&Yes][&No]' && answer "Cancel Operation" Return
@@ -479,7 +489,7 @@ scenario_held_file() {
   wine "$E2E_TOOLS/hold_file.exe" 'C:\ProgramData\Orlenda\engine.dat' "$E2E_WDIR\\release" 120 \
     >"$E2E_DIR/hold.out" 2>&1 &
   local holder=$!
-  for _ in $(seq 1 100); do grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && break; sleep 0.1; done
+  wait_held || return
   run_setup held "C:\\Program Files\\Maretto\\TSL\\updater.exe" /uninstall /silent || return
   box "Uninstall Warning" "$(printf 'Uninstallation completed, but some items could not be removed:\n\n\xe2\x80\xa2 Could not fully remove: C:\\ProgramData\\Orlenda\n\nYou may need to manually delete remaining files or restart your computer and try again.')" &&
     answer "Uninstall Warning" Return
@@ -519,11 +529,21 @@ serve_build_2() {
 
 # wait_for_detail TEXT: until the setup shows TEXT on its detail line.
 wait_for_detail() {
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 600); do
     e2e_labels | grep -qF "|$1" && return 0
     sleep 0.1
   done
-  fail "$SCENARIO: detail [$1]" "never shown"
+  fail "$SCENARIO: detail [$1]" "not shown within 60 s"
+  return 1
+}
+
+# hold_file.exe (started by the caller into hold.out) holds its file.
+wait_held() {
+  for _ in $(seq 1 600); do
+    grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "$SCENARIO: file held" "not within 60 s: $(cat "$E2E_DIR/hold.out" 2>/dev/null)"
   return 1
 }
 
@@ -558,13 +578,13 @@ scenario_update_running() {
   rm -f "$(tsl_world_standin_log)"
   wine 'C:\Program Files\Maretto\TSL\Velquist.exe' >/dev/null 2>&1 &
   local app=$! app_win=""
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 900); do
     app_win="$(xdotool search --onlyvisible --class velquist 2>/dev/null | head -1)"
     [ -n "$app_win" ] && break
     sleep 0.1
   done
   if [ -z "$app_win" ]; then
-    fail "$SCENARIO: application window" "none within 30 s"
+    fail "$SCENARIO: application window" "none within 90 s"
     kill "$app" 2>/dev/null
     return
   fi
@@ -603,13 +623,13 @@ scenario_second_setup() {
   wait_for_detail 'Downloading application files' || return
   e2e_start second-second
   local second_win=""
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 900); do
     second_win="$(xdotool search --onlyvisible --name '^Tessaline Setup$' 2>/dev/null | grep -vx "$first_win" | head -1)"
     [ -n "$second_win" ] && break
     sleep 0.1
   done
   if [ -z "$second_win" ]; then
-    fail "$SCENARIO: second window" "none within 30 s"
+    fail "$SCENARIO: second window" "none within 90 s"
   else
     E2E_WIN="$second_win"
     sleep 0.3
@@ -620,7 +640,7 @@ scenario_second_setup() {
     expect "$SCENARIO: the second one touched nothing" \
       "$(e2e_labels | grep -c 'Checking prerequisites')" 0
     wmctrl -i -c "$second_win"
-    if e2e_wait_exit 30; then expect "$SCENARIO: second exit code" "$E2E_EXIT" 0; else e2e_stop; fi
+    if e2e_wait_exit 60; then expect "$SCENARIO: second exit code" "$E2E_EXIT" 0; else e2e_stop; fi
   fi
   E2E_WIN="$first_win" E2E_PID="$first_pid" E2E_LABELS_PID="$first_labels_pid"
   E2E_TRACE="$first_trace" E2E_LABELS="$first_labels"
@@ -644,7 +664,7 @@ scenario_killed_setup() {
   local setup_pid
   setup_pid="$(xdotool getwindowpid "$E2E_WIN" 2>/dev/null)"
   if [ -n "$setup_pid" ]; then kill -9 "$setup_pid"; else fail "$SCENARIO: setup pid" "unknown"; fi
-  e2e_wait_exit 30 || e2e_stop
+  e2e_wait_exit 60 || e2e_stop
   expect_match "$SCENARIO: the killed run left its staging files" "$(leftovers)" '\.tsl-new '
   tsl_world_fault $deploy $velquist_path ok
   install_ok killed-again
@@ -666,7 +686,7 @@ scenario_refused_swap() {
   wine "$E2E_TOOLS/hold_file.exe" 'C:\Program Files\Maretto\TSL\Velquist.exe' "$E2E_WDIR\\release" 120 \
     >"$E2E_DIR/hold.out" 2>&1 &
   holder=$!
-  for _ in $(seq 1 100); do grep -q '^held' "$E2E_DIR/hold.out" 2>/dev/null && break; sleep 0.1; done
+  wait_held || return
   run_setup refused || return
   e2e_click install
   if e2e_box "Installation Error" 60; then
@@ -773,10 +793,7 @@ scenario_renamed_source() {
   tsl_world_fault $deploy $velquist_path trickle 1024 0.25
   run_setup renamed-source "$wfolder\\TessalineSetup.exe" || return
   e2e_click install
-  for _ in $(seq 1 100); do
-    e2e_labels | grep -qF 'Downloading application files' && break
-    sleep 0.1
-  done
+  wait_for_detail 'Downloading application files' || return
   # A program of the user's tries to rename the running setup away...
   e2e_wine cmd /c move "$wfolder\\TessalineSetup.exe" "$wfolder\\moved.exe" >/dev/null
   expect "$SCENARIO: renaming the held setup is refused" "$(find "$folder" -mindepth 1 -maxdepth 1 -printf '%f ')" "TessalineSetup.exe "

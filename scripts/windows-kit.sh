@@ -30,7 +30,7 @@ tsl_codesign_make_trust_samples "$kit/trust-samples" "$build/tests/trace_collect
 # run-tests.cmd deletes the CA from the root store by this hash after the
 # Windows-only group, should that group have died with it added.
 openssl x509 -in "$kit/trust-samples/ca.crt" -noout -fingerprint -sha1 |
-  sed 's/.*=//; s/://g' >"$kit/trust-samples/ca.sha1"
+  sed 's/.*=//; s/://g' | tr -d '\n' >"$kit/trust-samples/ca.sha1"
 for program in "${programs[@]}"; do
   cp "$build/tests/$program.exe" "$kit/"
 done

@@ -99,7 +99,13 @@ TEST(AccessListsOnWindows, RoutinesLeaveTheirOwnerAndProtectedList) {
   KitTempFolder temp;
   std::wstring installFolder = temp.At(L"Maretto\\TSL");
   ASSERT_EQ(0u, CreateInstallFolderAt(installFolder));
-  std::wstring privateFolder;
+  // The private folder lies in C:\Windows\Temp, outside the kit's folder:
+  // removed on every way out of the test.
+  struct RemovedAtEnd {
+    std::wstring path;
+    ~RemovedAtEnd() { RemoveDirectoryW(path.c_str()); }
+  } made;
+  std::wstring& privateFolder = made.path;
   uint32_t error = 0xdeadbeef;
   ASSERT_TRUE(CreatePrivateTempFolder(&privateFolder, &error)) << "error " << error;
   struct Row {
@@ -122,7 +128,6 @@ TEST(AccessListsOnWindows, RoutinesLeaveTheirOwnerAndProtectedList) {
     EXPECT_TRUE(security->isProtected) << "the list inherits from the folder around it";
     EXPECT_EQ(row.aces, security->aces);
   }
-  RemoveDirectoryW(privateFolder.c_str());
 }
 
 TEST(AccessListsOnWindows, OwnerCheckRefusesAFolderAUserOwns) {

@@ -12,8 +12,13 @@
 // CreateHardLinkW(link, existing): 0 or the error code.
 uint32_t MakeHardLink(const std::wstring& link, const std::wstring& existing);
 
-// The owner and DACL of a file or folder as SDDL text, as the system keeps
-// them; nullopt when they cannot be read.
+// Plants a junction at `link` (not existing yet) to the folder `target`.
+// Returns the failure's code, or 0.
+uint32_t PlantJunction(const std::wstring& link, const std::wstring& target);
+
+// The owner and DACL of a file or folder (a link itself, not followed) as
+// SDDL text, as GetSecurityInfo on a handle gives them; nullopt when they
+// cannot be read.
 std::optional<std::wstring> SecurityOf(const std::wstring& path);
 
 #endif  // TESTS_CONTRACT_NATIVE_CALLS_H_

@@ -19,7 +19,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <winioctl.h>
 
 #include <chrono>
 #include <cstdint>
@@ -36,6 +35,7 @@
 #include "uninstall/firewall_cleanup.h"
 #include "uninstall/remove_tree.h"
 #include "uninstall/uninstall_sequence.h"
+#include "tests/contract/native_calls.h"
 #include "tests/tools/utf8.h"
 
 namespace {
@@ -338,33 +338,6 @@ TEST_F(UninstallWineTest, HardLinkedFilesLeaveTheSharedFileAsItWas) {
   EXPECT_EQ("r", ReadWholeFile(outside + L"\\ro.txt"));
   EXPECT_EQ("w", ReadWholeFile(outside + L"\\rw.txt"));
   EXPECT_FALSE(Exists(root_ + L"\\rw.txt"));
-}
-
-// Plants a junction at `link` to `target`; returns the failure's code or 0.
-DWORD PlantJunction(const std::wstring& link, const std::wstring& target) {
-  if (!CreateDirectoryW(link.c_str(), nullptr)) return GetLastError();
-  HANDLE h = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  std::wstring substitute = L"\\??\\" + target;
-  USHORT subBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
-  USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
-  USHORT pathBytes = subBytes + sizeof(wchar_t) + printBytes + sizeof(wchar_t);
-  std::vector<BYTE> buffer(16 + pathBytes, 0);
-  DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-  USHORT header[6] = {static_cast<USHORT>(8 + pathBytes), 0, 0, subBytes,
-                      static_cast<USHORT>(subBytes + sizeof(wchar_t)), printBytes};
-  memcpy(&buffer[0], &tag, 4);
-  memcpy(&buffer[4], header, sizeof header);
-  memcpy(&buffer[16], substitute.c_str(), subBytes);
-  memcpy(&buffer[16 + subBytes + sizeof(wchar_t)], target.c_str(), printBytes);
-  DWORD returned = 0;
-  BOOL ok = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                            static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
-  DWORD error = ok ? 0 : GetLastError();
-  CloseHandle(h);
-  if (!ok) RemoveDirectoryW(link.c_str());
-  return error;
 }
 
 TEST_F(UninstallWineTest, FolderLinkIsNeverWalkedInto) {

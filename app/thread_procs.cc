@@ -48,10 +48,10 @@ void ShowUninstallComplete() {
 void LaunchApplication() {
   const std::wstring app = GetInstallPath(kAppExeName);
   // Each worker is a new thread with no apartment of its own yet.
-  CoInitialize();
+  const bool apartment = CoInitialize() >= 0;
   bool shellReached = false;
   ShellExecuteFromDesktop(L"open", app, L"", kInstallFolder, kSwShowNormal, &shellReached);
-  CoUninitialize();
+  if (apartment) CoUninitialize();
   if (shellReached) return;
   if (ShellExecuteW(nullptr, L"open", app, L"", kInstallFolder, kSwShowNormal) > 32) {
     OutputDebugStringA("[Install] No desktop shell: the application was started by the setup\n");

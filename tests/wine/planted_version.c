@@ -4,9 +4,7 @@
  * the loader took it (scripts/wine-window.sh). */
 #include <windows.h>
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  (void)instance;
-  (void)reserved;
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     static const char kLine[] = "planted version.dll loaded\n";
     DWORD written = 0;
@@ -16,26 +14,11 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   return TRUE;
 }
 
-__declspec(dllexport) DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR file, LPDWORD handle) {
-  (void)file;
-  (void)handle;
-  return 0;
-}
-
-__declspec(dllexport) BOOL WINAPI GetFileVersionInfoW(LPCWSTR file, DWORD handle, DWORD size,
-                                                      LPVOID data) {
-  (void)file;
-  (void)handle;
-  (void)size;
-  (void)data;
+/* Unnamed parameters: only the names and the load matter. */
+__declspec(dllexport) DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR, LPDWORD) { return 0; }
+__declspec(dllexport) BOOL WINAPI GetFileVersionInfoW(LPCWSTR, DWORD, DWORD, LPVOID) {
   return FALSE;
 }
-
-__declspec(dllexport) BOOL WINAPI VerQueryValueW(LPCVOID block, LPCWSTR sub, LPVOID* value,
-                                                 PUINT size) {
-  (void)block;
-  (void)sub;
-  (void)value;
-  (void)size;
+__declspec(dllexport) BOOL WINAPI VerQueryValueW(LPCVOID, LPCWSTR, LPVOID*, PUINT) {
   return FALSE;
 }

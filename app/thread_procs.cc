@@ -6,8 +6,11 @@
 #include "app/unattended.h"
 #include "install/install_sequence.h"
 #include "install/product_constants.h"
+#include "platform/com.h"
 #include "platform/dialog.h"
 #include "platform/process.h"
+#include "platform/shell.h"
+#include "platform/trace.h"
 #include "platform/window.h"
 #include "uninstall/uninstall_sequence.h"
 
@@ -39,17 +42,36 @@ void ShowUninstallComplete() {
   ShowMessageBox(g_mainWindow, kUninstallComplete, kProductName, kMbOk | kMbIconInformation);
 }
 
+// This setup runs elevated; the application must not. The desktop shell
+// starts it with the signed-in user's own token. Without a shell to ask it
+// is started from here, as before, and the trace says so.
+void LaunchApplication() {
+  const std::wstring app = GetInstallPath(kAppExeName);
+  // Each worker is a new thread with no apartment of its own yet.
+  const bool apartment = CoInitialize() >= 0;
+  bool shellReached = false;
+  ShellExecuteFromDesktop(L"open", app, L"", kInstallFolder, kSwShowNormal, &shellReached);
+  if (apartment) CoUninitialize();
+  if (shellReached) return;
+  if (ShellExecuteW(nullptr, L"open", app, L"", kInstallFolder, kSwShowNormal) > 32) {
+    OutputDebugStringA("[Install] No desktop shell: the application was started by the setup\n");
+  }
+}
+
+// LocalSystem has no user to start the application for.
+bool AskToLaunch() {
+  if (IsLocalSystem()) return false;
+  return ShowMessageBox(g_mainWindow, kLaunchQuestion, kProductName,
+                        kMbYesNo | kMbIconQuestion) == kIdYes;
+}
+
 }  // namespace
 
 uint32_t InstallThreadProc(void*) {
   const bool ok = RunInstall();
   const bool cancelled = CancelRequested();
   if (ok && !cancelled) {
-    if (ShowMessageBox(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
-        kIdYes) {
-      ShellExecuteW(nullptr, L"open", GetInstallPath(kAppExeName), L"", kInstallFolder,
-                    kSwShowNormal);
-    }
+    if (AskToLaunch()) LaunchApplication();
     ResetProgress();
   } else if (ok) {
     SetStatusText(L"Installation cancelled");

@@ -11,8 +11,10 @@
 // command-line uninstall that did not complete.
 extern std::atomic<int32_t> g_exitCode;
 
-// RunInstall, then: the launch question after a success, or the
-// cancelled/failed texts; 0% and a repaint in every case.
+// RunInstall, then: the launch question after a success (none for
+// LocalSystem; Yes starts the application through the desktop shell, or from
+// here when there is none), or the cancelled/failed texts; 0% and a repaint
+// in every case.
 uint32_t InstallThreadProc(void* unused);
 
 // RunUninstall, then: the completion box after a success, the cancelled

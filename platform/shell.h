@@ -57,6 +57,29 @@ struct ShellLinkProperties {
 // the file error: 3 missing folder, 5 read-only, 32 held open).
 HResult SaveShellLink(const ShellLinkProperties& link, const std::wstring& lnkPath);
 
+// Opens `file` through the shell that runs the signed-in user's desktop, so
+// the program started gets that shell's token (the user's own, never this
+// process's elevated one). On a thread with a COM apartment:
+// CoCreateInstance(CLSID_ShellWindows, CLSCTX_LOCAL_SERVER,
+// IID_IShellWindows); FindWindowSW(CSIDL_DESKTOP, empty, SWC_DESKTOP, &hwnd,
+// SWFO_NEEDDISPATCH, &dispatch); from that dispatch
+// IServiceProvider::QueryService(SID_STopLevelBrowser, IID_IShellBrowser),
+// QueryActiveShellView, IShellView::GetItemObject(SVGIO_BACKGROUND,
+// IID_IDispatch), QueryInterface(IID_IShellFolderViewDual), get_Application,
+// QueryInterface(IID_IShellDispatch2); then IShellDispatch2::ShellExecute(
+// file, parameters, directory, verb, show) with the texts as BSTRs (empty
+// parameters or directory: an empty VARIANT) and show as VT_I4; every
+// interface released. The shell starts the program on its own and returns
+// before it runs: no process handle comes back.
+// *shellReached is true once ShellExecute has been called. Returns the first
+// failure on the way (kCoENotInitialized without an apartment,
+// kRegDbEClassNotReg when no shell window list is registered, kSFalse when
+// it lists no desktop window), else ShellExecute's result: S_OK once the
+// shell has taken the request (a start that fails is the shell's to report).
+HResult ShellExecuteFromDesktop(const std::wstring& verb, const std::wstring& file,
+                                const std::wstring& parameters, const std::wstring& directory,
+                                int32_t show, bool* shellReached);
+
 }  // namespace platform
 
 #endif  // PLATFORM_SHELL_H_

@@ -23,7 +23,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null || exit 1
 fi
-ninja --quiet -C "$build" -j2 TessalineSetup window_probe ui_contract_tests || exit 1
+ninja --quiet -C "$build" -j2 TessalineSetup window_probe ui_contract_tests planted_version || exit 1
 
 # shellcheck source=scripts/check-lib.sh
 . "$root/scripts/check-lib.sh"
@@ -49,6 +49,25 @@ for dll in $imports; do
 done
 expect "imports only KnownDLLs and comctl32" "$others" ""
 expect "imports user32 and kernel32" "$(grep -cwE 'user32.dll|kernel32.dll' <<<"${imports// /$'\n'}")" "2"
+# The load configuration, read through the section table: Windows resolves
+# what the static imports import from System32 only (DependentLoadFlags at
+# 0x4E = LOAD_LIBRARY_SEARCH_SYSTEM32), never beside the executable.
+read -r lc_rva lc_size < <(awk '/Load Configuration Directory/ {print $3, $4}' <<<"$headers")
+image_base=$(awk '$1 == "ImageBase" {print $2}' <<<"$headers")
+lc_offset=""
+while read -r _ _ section_size vma _ file_offset _; do
+  start=$((16#$vma - 16#$image_base))
+  if ((16#$lc_rva >= start && 16#$lc_rva < start + 16#$section_size)); then
+    lc_offset=$((16#$file_offset + 16#$lc_rva - start))
+  fi
+done < <(x86_64-w64-mingw32-objdump -h "$exe" | awk '$1 ~ /^[0-9]+$/')
+field() { od -An -t"$1" -j "$((lc_offset + $2))" -N"$3" "$exe" | tr -d ' '; }
+expect "load configuration directory in a section" "${lc_offset:+yes}" "yes"
+if [ -n "$lc_offset" ]; then
+  expect "its Size field is the directory's size" "$(field u4 0 4)" "$((16#$lc_size))"
+  expect "DependentLoadFlags: LOAD_LIBRARY_SEARCH_SYSTEM32" "$(field x2 0x4E 2)" "0800"
+  expect "no security cookie for the loader to set" "$(field x8 0x58 8)" "0000000000000000"
+fi
 
 # ---- Wine: prefix, display, window manager ----
 # Wine links the prefix's Desktop folder to $HOME/Desktop, so HOME comes
@@ -70,6 +89,20 @@ cleanup() {
   tsl_wine_display_stop
 }
 trap cleanup EXIT
+
+# ---- A version.dll planted beside the setup ----
+# Windows 10 1607 and later resolve user32's own imports for this executable
+# from System32 only (DependentLoadFlags above). Wine 8 ignores the flag:
+# with native DLLs preferred, it loads the planted one (which ends the
+# process with 86) before any of our code runs. Pinned, so that a Wine that
+# starts honouring the flag is noticed.
+planted=$(mktemp -d "$build/planted.XXXXXX")
+cp "$exe" "$build/tests/version.dll" "$planted/"
+out=$(WINEDLLOVERRIDES="$WINEDLLOVERRIDES;version=n,b" timeout 120 wine "$planted/TessalineSetup.exe" 2>/dev/null)
+code=$?
+expect "Wine 8 ignores DependentLoadFlags: the planted version.dll ran" \
+  "$code $(grep -c 'planted version.dll loaded' <<<"$out")" "86 1"
+rm -rf "$planted"
 
 tsl_wine_display_start || { echo "no X display"; exit 1; }
 tsl_wine_wm_start || exit 1

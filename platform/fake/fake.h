@@ -152,6 +152,12 @@ void FailNextShellLink(ShellLinkStep step, platform::HResult result);
 std::optional<platform::ShellLinkProperties> ShellLinkAt(const std::wstring& lnkPath);
 // COM initialisations of the calling thread not yet undone.
 int ComInitCount();
+// The signed-in user's desktop shell, which ShellExecuteFromDesktop reaches
+// by default and which then starts the program (a ProcessStart of
+// kShellDispatch). Once missing, the call answers `answer` before reaching
+// anything: kRegDbEClassNotReg (no shell window list) or kSFalse
+// (a list without a desktop window).
+void SetDesktopShellMissing(platform::HResult answer);
 
 // ---- Message boxes ----
 struct MessageBoxRecord {
@@ -325,7 +331,9 @@ struct ProcessScript {
 // process runs, its file cannot be deleted (5) or opened for writing (32).
 void SetProcessScript(const std::wstring& program, const ProcessScript& script);
 
-enum class StartApi { kShellExecuteExW, kCreateProcessW, kShellExecuteW };
+// kShellDispatch: started by the desktop shell (ShellExecuteFromDesktop),
+// with the signed-in user's token rather than this process's.
+enum class StartApi { kShellExecuteExW, kCreateProcessW, kShellExecuteW, kShellDispatch };
 // One start attempt, with every argument the logic passed.
 struct ProcessStart {
   StartApi api = StartApi::kShellExecuteExW;

@@ -5,12 +5,14 @@
 #include <cstdlib>
 #include <cwctype>
 #include <map>
+#include <optional>
 
 #include "platform/fake/fake.h"
 #include "platform/fake/state.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
 #include "platform/process.h"
+#include "platform/shell.h"
 #include "platform/time.h"
 
 namespace fake {
@@ -60,7 +62,10 @@ std::wstring g_module = kDefaultModule;
 // on reporting the path it was started from.
 std::wstring g_moduleImageKey = PathKey(kDefaultModule);
 
+std::optional<HResult> g_desktopShellMissing;
+
 void ResetProcesses() {
+  g_desktopShellMissing.reset();
   g_scripts.clear();
   g_starts.clear();
   g_processes.clear();
@@ -173,6 +178,20 @@ size_t Start(ProcessStart start, bool shellExecute, bool* withHandle) {
   return index;
 }
 
+// A start through the shell: what the three shell calls have in common.
+ProcessStart ShellStart(StartApi api, const std::wstring& verb, const std::wstring& file,
+                        const std::wstring& parameters, const std::wstring& directory,
+                        int32_t show) {
+  ProcessStart start;
+  start.api = api;
+  start.program = file;
+  start.verb = verb;
+  start.parameters = parameters;
+  start.directory = directory;
+  start.show = show;
+  return start;
+}
+
 }  // namespace
 
 bool IsRunningImage(const std::wstring& key) {
@@ -260,14 +279,9 @@ bool ShellExecuteExW(uint32_t mask, const std::wstring& verb, const std::wstring
                      const std::wstring& parameters, const std::wstring& directory,
                      int32_t show, Handle* process) {
   *process = nullptr;
-  fake::ProcessStart start;
-  start.api = fake::StartApi::kShellExecuteExW;
-  start.program = file;
+  fake::ProcessStart start = fake::ShellStart(fake::StartApi::kShellExecuteExW, verb, file,
+                                              parameters, directory, show);
   start.mask = mask;
-  start.verb = verb;
-  start.parameters = parameters;
-  start.directory = directory;
-  start.show = show;
   bool withHandle = false;
   size_t index = fake::Start(start, true, &withHandle);
   if (index == SIZE_MAX) return false;
@@ -462,19 +476,38 @@ namespace platform {
 intptr_t ShellExecuteW(WindowHandle owner, const std::wstring& verb, const std::wstring& file,
                        const std::wstring& parameters, const std::wstring& directory,
                        int32_t show) {
-  fake::ProcessStart start;
-  start.api = fake::StartApi::kShellExecuteW;
-  start.program = file;
-  start.verb = verb;
-  start.parameters = parameters;
-  start.show = show;
+  fake::ProcessStart start =
+      fake::ShellStart(fake::StartApi::kShellExecuteW, verb, file, parameters, directory, show);
   start.owner = owner;
-  start.directory = directory;
   bool withHandle = false;
   if (fake::Start(start, true, &withHandle) != SIZE_MAX) return 42;
   // SE_ERR_NOASSOC for a file no program opens; otherwise the error itself.
   uint32_t error = GetLastError();
   return error == kErrorNoAssociation ? 31 : static_cast<intptr_t>(error);
+}
+
+}  // namespace platform
+
+namespace fake {
+void SetDesktopShellMissing(HResult answer) { g_desktopShellMissing = answer; }
+}  // namespace fake
+
+namespace platform {
+
+HResult ShellExecuteFromDesktop(const std::wstring& verb, const std::wstring& file,
+                                const std::wstring& parameters, const std::wstring& directory,
+                                int32_t show, bool* shellReached) {
+  *shellReached = false;
+  if (fake::ComInitCount() == 0) return kCoENotInitialized;
+  if (fake::g_desktopShellMissing) return *fake::g_desktopShellMissing;
+  *shellReached = true;
+  fake::ProcessStart start =
+      fake::ShellStart(fake::StartApi::kShellDispatch, verb, file, parameters, directory, show);
+  bool withHandle = false;
+  // The shell takes the request and starts the program on its own; a start
+  // that fails is the shell's to report to the user, not the caller's.
+  fake::Start(start, true, &withHandle);
+  return kSOk;
 }
 
 }  // namespace platform

@@ -3,11 +3,14 @@
 // temporary folder; nothing is written to the desktop here.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <thread>
 
 #include "platform/com.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/shell.h"
+#include "platform/time.h"
 #include "tests/contract/on_wine.h"
 
 #ifndef _WIN32
@@ -60,7 +63,7 @@ class ShellContractTest : public ::testing::Test {
   // Everything a test here may make, children before their folders; a run
   // that died half-way is cleaned up by the next one.
   void Clean() {
-    for (const wchar_t* file : {L"file.txt", L"link.lnk", L"readonly.lnk"}) {
+    for (const wchar_t* file : {L"file.txt", L"link.lnk", L"readonly.lnk", L"here.txt"}) {
       SetFileAttributesW(At(file), kFileAttributeNormal);
       DeleteFileW(At(file));
     }
@@ -238,6 +241,55 @@ TEST_F(ShellContractTest, SaveShellLinkWritesAndReplacesTheFile) {
   CoUninitialize();
   EXPECT_TRUE(IsFile(At(L"link.lnk")));
   EXPECT_FALSE(IsFolder(At(L"missing")));
+}
+
+// The desktop shell starts cmd.exe in the given folder, where it writes the
+// folder it runs in (Wine 8's explorer answers the whole chain as well).
+TEST_F(ShellContractTest, ShellExecuteFromDesktopStartsThroughTheShell) {
+  const std::wstring cmd = L"C:\\Windows\\System32\\cmd.exe";
+  HResult hr = static_cast<HResult>(kSentinel);
+  bool reached = true;
+  auto launch = [&] {
+    hr = ShellExecuteFromDesktop(L"open", cmd, L"/C cd > here.txt", base_, kSwHide, &reached);
+  };
+  std::thread bare(launch);
+  bare.join();
+  EXPECT_EQ(kCoENotInitialized, hr) << std::hex << static_cast<uint32_t>(hr);
+  EXPECT_FALSE(reached);
+
+  std::thread sta([&] {
+    if (CoInitialize() < 0) return;
+    launch();
+    CoUninitialize();
+  });
+  sta.join();
+  ASSERT_TRUE(reached) << std::hex << static_cast<uint32_t>(hr);
+  EXPECT_EQ(kSOk, hr);
+#ifdef _WIN32
+  // The shell starts it on its own: wait for what it writes.
+  std::string line;
+  for (int waited = 0; waited < 30000 && line.empty(); waited += 100) {
+    Sleep(100);
+    Handle out = CreateFileW(At(L"here.txt"), kGenericRead, kFileShareRead, kOpenExisting,
+                             kFileAttributeNormal);
+    if (out == kInvalidHandleValue) continue;
+    char buffer[1024];
+    uint32_t read = 0;
+    ReadFile(out, buffer, sizeof(buffer), &read);
+    CloseHandle(out);
+    std::string text(buffer, read);
+    if (text.find('\n') != std::string::npos) line = text.substr(0, text.find_first_of("\r\n"));
+  }
+  std::string expected = Narrow(base_);
+  for (std::string* s : {&line, &expected}) {
+    for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  EXPECT_EQ(expected, line) << "written in the working folder";
+#else
+  const fake::ProcessStart& start = fake::ProcessStarts().back();
+  EXPECT_EQ(fake::StartApi::kShellDispatch, start.api);
+  EXPECT_EQ(Narrow(base_), Narrow(start.directory));
+#endif
 }
 
 }  // namespace

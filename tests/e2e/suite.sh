@@ -870,10 +870,44 @@ scenario_unattended_uninstall() {
   nothing_left
 }
 
+# Yes to the launch question: the application starts through the desktop
+# shell (Wine 8's explorer is one); only without a shell would the setup
+# start it itself, and its trace would say so.
+scenario_launch() {
+  scenario "launch question answered Yes"
+  clean_machine
+  runtimes both
+  rm -f "$(tsl_world_standin_log)"
+  run_setup launch || return
+  e2e_click install
+  box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
+    '[&Yes][&No]' && answer Tessaline y
+  local app_win=""
+  for _ in $(seq 1 900); do
+    app_win="$(xdotool search --onlyvisible --class velquist 2>/dev/null | head -1)"
+    [ -n "$app_win" ] && break
+    sleep 0.1
+  done
+  expect "$SCENARIO: the application's window" \
+    "$([ -n "$app_win" ] && xdotool getwindowname "$app_win" 2>/dev/null)" "Tessaline"
+  close_setup 0
+  # shellcheck disable=SC2002
+  expect "$SCENARIO: the application started once" \
+    "$(cat "$(tsl_world_standin_log)" 2>/dev/null | grep -c '^Velquist start')" 1
+  expect "$SCENARIO: started by the desktop shell, not by the setup" \
+    "$(e2e_trace | grep -c 'No desktop shell')" 0
+  [ -n "$app_win" ] || return
+  xdotool windowclose "$app_win" 2>/dev/null || wmctrl -i -c "$app_win"
+  for _ in $(seq 1 300); do
+    xdotool search --onlyvisible --class velquist >/dev/null 2>&1 || break
+    sleep 0.1
+  done
+}
+
 all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
   held_file start_folder renamed_source firewall_rolled_back install_folder_link
   update_cut update_running second_setup killed_setup refused_swap unattended_update
-  unattended_uninstall)
+  unattended_uninstall launch)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

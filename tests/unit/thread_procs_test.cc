@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "app/entry.h"
@@ -73,7 +74,10 @@ class ThreadProcsTest : public ::testing::Test {
   std::vector<fake::ProcessStart> Launches() {
     std::vector<fake::ProcessStart> launches;
     for (const auto& start : fake::ProcessStarts()) {
-      if (start.api == fake::StartApi::kShellExecuteW) launches.push_back(start);
+      if (start.api == fake::StartApi::kShellExecuteW ||
+          start.api == fake::StartApi::kShellDispatch) {
+        launches.push_back(start);
+      }
     }
     return launches;
   }
@@ -191,6 +195,52 @@ TEST_F(ThreadProcsTest, InstallOutcomes) {
       EXPECT_TRUE(start.started);
     }
     EXPECT_FALSE(CloseQueued()) << "the window stays open";
+  }
+}
+
+// Yes starts the application through the desktop shell (the user's token);
+// only without one does the setup start it itself, and then it says so.
+TEST_F(ThreadProcsTest, LaunchTakesTheDesktopShellWhenThereIsOne) {
+  using fake::StartApi;
+  struct Row {
+    const char* name;
+    std::function<void()> arrange;
+    Strings captions;
+    std::vector<StartApi> apis;
+    bool traced;
+  };
+  const auto noShell = [](platform::HResult answer) {
+    return [answer] { fake::SetDesktopShellMissing(answer); };
+  };
+  const Row rows[] = {
+      {"desktop shell", [] {}, {"Tessaline"}, {StartApi::kShellDispatch}, false},
+      {"no shell window list", noShell(platform::kRegDbEClassNotReg), {"Tessaline"},
+       {StartApi::kShellExecuteW}, true},
+      {"no desktop window", noShell(platform::kSFalse), {"Tessaline"},
+       {StartApi::kShellExecuteW}, true},
+      {"no shell, and the start fails",
+       [] {
+         fake::SetDesktopShellMissing(platform::kRegDbEClassNotReg);
+         fake::SetProcessScript(L"*\\Velquist.exe", fake::ProcessScript{0, 0, false, 5});
+       },
+       {"Tessaline"}, {StartApi::kShellExecuteW}, false},
+      {"LocalSystem: no question", [] { fake::SetLocalSystem(true); }, {}, {}, false},
+  };
+  const std::string line = "[Install] No desktop shell: the application was started by the setup\n";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TearDown();
+    SetUp();
+    app_test::ServeInstall();
+    row.arrange();
+    fake::AnswerMessageBoxes({platform::kIdYes});
+    Run(InstallThreadProc);
+    EXPECT_EQ(row.captions, Captions());
+    std::vector<StartApi> apis;
+    for (const auto& start : Launches()) apis.push_back(start.api);
+    EXPECT_EQ(row.apis, apis);
+    const auto& trace = fake::TraceLines();
+    EXPECT_EQ(row.traced ? 1 : 0, std::count(trace.begin(), trace.end(), line));
   }
 }
 

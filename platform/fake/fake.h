@@ -71,7 +71,7 @@ struct HttpResponse {
   // The body as successive WinHttpReadData calls deliver it.
   std::vector<std::string> chunks;
   // Declared Content-Length; nullopt when the server sent none.
-  std::optional<uint32_t> contentLength;
+  std::optional<uint64_t> contentLength;
   // Absolute URL ("https://host/path") a 3xx answer points to.
   std::wstring location;
   // Failures injected at the steps of one request; 0 means none.

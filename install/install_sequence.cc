@@ -175,8 +175,8 @@ bool RunSteps(uint32_t* generation, bool* keepStaged) {
 
 bool RunInstall() {
   SetOperationInProgress(true);
-  platform::Handle lock = TakeSetupMutex("[Install] ");
-  if (!lock) {
+  platform::Handle lock = nullptr;
+  if (!TakeSetupMutex("[Install] ", &lock)) {
     ShowFatal(kAnotherSetupRunning, kInstallErrorCaption);
     return Finish(false);
   }

@@ -72,6 +72,11 @@ bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, uint8_t c
 // one, 1337 a SID that is not one) and *isMember untouched.
 bool CheckTokenMembership(Handle token, Sid sid, bool* isMember);
 
+// OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY), GetTokenInformation
+// (TokenUser) and ConvertSidToStringSidW: the account the program runs as,
+// e.g. "S-1-5-18" for LocalSystem. Returns the error code, 0 on success.
+uint32_t GetTokenUserSid(std::wstring* userSid);
+
 // FreeSid: null once freed; the SID itself when it was not one of
 // AllocateAndInitializeSid.
 Sid FreeSid(Sid sid);

@@ -384,7 +384,9 @@ void SetModuleFileName(const std::wstring& path);
 // nobody (the name is free), a setup that runs and owns it, a setup that
 // was killed while owning it (the next wait gets WAIT_ABANDONED), or an
 // owner whose access list does not let this program open it (5).
-enum class MutexHolder { kNobody, kRunningSetup, kKilledSetup, kNoAccess };
+// kOtherAccount: made first by a program of another account (the owner
+// kOtherUserSid) whose access list lets everyone in; it holds it.
+enum class MutexHolder { kNobody, kRunningSetup, kKilledSetup, kNoAccess, kOtherAccount };
 void SetMutexHolder(const std::wstring& name, MutexHolder holder);
 // The SDDL text the mutex of that name was created with by the program, or
 // nullopt when it does not exist or was made by someone else.
@@ -579,6 +581,13 @@ struct PendingMove {
   uint32_t flags = 0;
 };
 const std::vector<PendingMove>& PendingMoves();
+// The queue is also written where Windows keeps it, the REG_MULTI_SZ value
+// PendingFileRenameOperations of the key kSessionManagerKey of
+// HKEY_LOCAL_MACHINE: per move "\??\<from>", then "!\??\<to>" (replacing),
+// "\??\<to>" or "" (a deletion); emptied by a restart.
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
+constexpr uint32_t kRegMultiSz = 7;
 // Every deferred MoveFileExW fails with the code (0: none do), as for a
 // caller that may not write the restart queue.
 void FailDelayedMoves(uint32_t code);
@@ -624,6 +633,7 @@ std::wstring CurrentDirectory();
 constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
 constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 constexpr wchar_t kUserSid[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+constexpr wchar_t kOtherUserSid[] = L"S-1-5-21-1004336348-1177238915-682003330-1002";
 void SetOwner(const std::wstring& path, const std::wstring& sid);
 // Called after each successful CreateDirectoryW with the path: lets a test
 // act between the creation of a folder and what the program does next.

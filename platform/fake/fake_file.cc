@@ -378,11 +378,29 @@ const std::vector<PendingMove>& PendingMoves() { return g_pendingMoves; }
 
 void FailDelayedMoves(uint32_t code) { g_delayedMoveError = code; }
 
+// Where Windows keeps the queue, as REG_MULTI_SZ pairs: "\??\<from>", then
+// "!\??\<to>" (replacing), "\??\<to>", or "" for a deletion.
+void WriteRestartQueue() {
+  std::string data;
+  for (const PendingMove& move : g_pendingMoves) {
+    data += RegSz(L"\\??\\" + move.from);
+    std::wstring to;
+    if (!move.to.empty()) {
+      to = std::wstring(move.flags & platform::kMovefileReplaceExisting ? L"!" : L"") + L"\\??\\" + move.to;
+    }
+    data += RegSz(to);
+  }
+  data += std::string(2, '\0');
+  SetRegistryValue(platform::kHkeyLocalMachine, kSessionManagerKey, kPendingRenamesValue,
+                   kRegMultiSz, data);
+}
+
 void RestartWindows() {
   SimulateKill();
   EndAllProcesses();
   std::vector<PendingMove> queue;
   queue.swap(g_pendingMoves);
+  WriteRestartQueue();
   for (const PendingMove& move : queue) {
     if (move.to.empty()) {
       platform::SetFileAttributesW(move.from, platform::kFileAttributeNormal);
@@ -786,6 +804,7 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
   if (delayed) {
     if (fake::g_delayedMoveError) return Fail(fake::g_delayedMoveError);
     fake::g_pendingMoves.push_back({from, to, flags});
+    fake::WriteRestartQueue();
     return true;
   }
   std::wstring toKey;

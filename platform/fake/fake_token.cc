@@ -49,6 +49,8 @@ bool IsMember(const SidRecord& sid) {
 
 void SetAdministrator(bool member) { g_administrator = member; }
 
+bool IsLocalSystemToken() { return g_localSystem; }
+
 void SetLocalSystem(bool system) { g_localSystem = system; }
 
 void FailNextAllocateSid(uint32_t code) { g_failAllocate = code; }
@@ -105,6 +107,15 @@ bool CheckTokenMembership(Handle token, Sid sid, bool* isMember) {
 
 Sid FreeSid(Sid sid) {
   return fake::g_sids.erase(reinterpret_cast<uintptr_t>(sid)) ? nullptr : sid;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+uint32_t GetTokenUserSid(std::wstring* userSid) {
+  *userSid = fake::g_localSystem ? fake::kSystemSid : fake::kUserSid;
+  return kErrorSuccess;
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // Group membership of the caller's token (advapi32, a KnownDLL).
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <cstring>
 
 #include "platform/security.h"
@@ -28,5 +30,24 @@ bool CheckTokenMembership(Handle token, Sid sid, bool* isMember) {
 }
 
 Sid FreeSid(Sid sid) { return ::FreeSid(sid); }
+
+uint32_t GetTokenUserSid(std::wstring* userSid) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return ::GetLastError();
+  // TOKEN_USER with its SID: at most SECURITY_MAX_SID_SIZE after the header.
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  uint32_t status = ERROR_SUCCESS;
+  wchar_t* text = nullptr;
+  if (!::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+    status = ::GetLastError();
+  } else {
+    *userSid = text;
+    ::LocalFree(text);
+  }
+  ::CloseHandle(token);
+  return status;
+}
 
 }  // namespace platform

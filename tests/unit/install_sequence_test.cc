@@ -1016,12 +1016,14 @@ TEST_F(InstallSequenceTest, OnlyOneSetupRunsAtATime) {
     const char* name;
     fake::MutexHolder holder;
     bool runs;
+    bool locked;  // the run holds the lock while it works
   };
   const std::vector<Row> rows = {
-      {"nobody else", fake::MutexHolder::kNobody, true},
-      {"another setup runs", fake::MutexHolder::kRunningSetup, false},
-      {"another setup's lock denies us", fake::MutexHolder::kNoAccess, false},
-      {"a killed setup abandoned it", fake::MutexHolder::kKilledSetup, true},
+      {"nobody else", fake::MutexHolder::kNobody, true, true},
+      {"another setup runs", fake::MutexHolder::kRunningSetup, false, false},
+      {"a name whose access list denies us", fake::MutexHolder::kNoAccess, true, false},
+      {"a name another account made and holds", fake::MutexHolder::kOtherAccount, true, false},
+      {"a killed setup abandoned it", fake::MutexHolder::kKilledSetup, true, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -1036,7 +1038,10 @@ TEST_F(InstallSequenceTest, OnlyOneSetupRunsAtATime) {
     if (row.runs) {
       EXPECT_TRUE(fake::MessageBoxes().empty());
       ASSERT_FALSE(heldWhileDownloading.empty());
-      for (bool held : heldWhileDownloading) EXPECT_TRUE(held);
+      for (bool held : heldWhileDownloading) EXPECT_EQ(row.locked, held);
+      const std::string without =
+          "[Install] Setup lock is held by another account: going on without it\n";
+      EXPECT_EQ(!row.locked, fake::TraceLines()[0] == without) << fake::TraceLines()[0];
       continue;
     }
     ExpectErrorBox(L"Another Tessaline Setup is running.\n\nPlease wait for it to finish and try again.",

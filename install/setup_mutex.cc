@@ -12,11 +12,17 @@ namespace {
 
 // Accounts whose mutex of that name is a setup's: the weekly task
 // (SYSTEM), an elevated administrator's run (its objects are owned by
-// Administrators) and this program's own account.
+// Administrators), and this program's own account and the owner it gives
+// its objects (which is how a run sees its own kind where the two differ).
 bool IsSetupOwner(const std::wstring& owner) {
   if (owner == L"S-1-5-18" || owner == L"S-1-5-32-544") return true;
-  std::wstring self;
-  return platform::GetTokenUserSid(&self) == platform::kErrorSuccess && owner == self;
+  for (uint32_t infoClass : {platform::kTokenUser, platform::kTokenOwner}) {
+    std::wstring self;
+    if (platform::GetTokenSid(infoClass, &self) == platform::kErrorSuccess && owner == self) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool GoOnWithout(const char* tag, platform::Handle* lock) {

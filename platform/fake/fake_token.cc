@@ -49,8 +49,6 @@ bool IsMember(const SidRecord& sid) {
 
 void SetAdministrator(bool member) { g_administrator = member; }
 
-bool IsLocalSystemToken() { return g_localSystem; }
-
 void SetLocalSystem(bool system) { g_localSystem = system; }
 
 void FailNextAllocateSid(uint32_t code) { g_failAllocate = code; }
@@ -113,8 +111,13 @@ Sid FreeSid(Sid sid) {
 
 namespace platform {
 
-uint32_t GetTokenUserSid(std::wstring* userSid) {
-  *userSid = fake::g_localSystem ? fake::kSystemSid : fake::kUserSid;
+uint32_t GetTokenSid(uint32_t infoClass, std::wstring* sid) {
+  if (infoClass != kTokenUser && infoClass != kTokenOwner) return kErrorInvalidParameter;
+  if (fake::g_localSystem) {
+    *sid = fake::kSystemSid;
+  } else {
+    *sid = infoClass == kTokenUser ? fake::kUserSid : fake::kAdministratorsSid;
+  }
   return kErrorSuccess;
 }
 

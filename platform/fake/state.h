@@ -33,8 +33,6 @@ bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
 bool IsRunningImage(const std::wstring& key);
 // Every started program ends at once (a restart of Windows).
 void EndAllProcesses();
-// Whether SetLocalSystem(true) made the program's token SYSTEM's.
-bool IsLocalSystemToken();
 // MoveFileExW moved the object with PathKey fromKey (and what lies below
 // it) to toKey: running images there follow it.
 void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);

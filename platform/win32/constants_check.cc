@@ -351,6 +351,8 @@ static_assert(Mirrors(kResumeFailed, static_cast<DWORD>(-1)));  // ResumeThread'
 static_assert(Mirrors(kWaitAbandoned, WAIT_ABANDONED));
 static_assert(Mirrors(kErrorNotOwner, ERROR_NOT_OWNER));
 static_assert(Mirrors(kSeKernelObject, SE_KERNEL_OBJECT));
+static_assert(Mirrors(kTokenUser, TokenUser));
+static_assert(Mirrors(kTokenOwner, TokenOwner));
 
 // ---- session.h
 static_assert(Mirrors(kUoiFlags, UOI_FLAGS));

@@ -1009,6 +1009,72 @@ TEST_F(InstalledPairTest, BackupWhoseInstalledNameIsMissingIsPutBack) {
   ExpectNoLeftovers();
 }
 
+// Killed inside its swap, then the next run cannot put the old application
+// back (the half-swapped new one runs): that run stops with every backup
+// kept, and the one after the program ends restores the old pair.
+TEST_F(InstalledPairTest, FailedPutBackInTheRepairKeepsEveryBackup) {
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp, kAppBytes);
+  fake::AddFile(kApp + L".4.tsl-old", "old app");
+  fake::AddFile(kLoader + L".4.tsl-new", kLoaderBytes);
+  fake::ProcessScript running;
+  running.neverExits = true;
+  fake::SetProcessScript(kApp, running);
+  platform::Handle app = fake::RunProgram(kApp);
+
+  EXPECT_FALSE(RunInstall());
+  ASSERT_EQ(1u, fake::MessageBoxes().size());
+  EXPECT_EQ(L"Installation Error", fake::MessageBoxes()[0].caption);
+  EXPECT_EQ(std::optional<std::string>("old app"), fake::FileContent(kApp + L".4.tsl-old"));
+  EXPECT_EQ(std::optional<std::string>(kLoaderBytes), fake::FileContent(kLoader + L".4.tsl-new"));
+  EXPECT_TRUE(fake::HttpRequests().empty()) << "went on after a failed repair";
+
+  platform::TerminateProcess(app, 0);
+  platform::WaitForSingleObject(app, 1000);
+  platform::CloseHandle(app);
+  fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
+  EXPECT_FALSE(Run());
+  ExpectPair("old loader", "old app");
+  ExpectNoLeftovers();
+}
+
+// A backup queued for deletion at the restart may be gone from the folder
+// long before the restart; no later run gives its name to a file.
+TEST_F(InstalledPairTest, NoNameQueuedForTheRestartIsUsedAgain) {
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp, "old app");
+  fake::ProcessScript running;
+  running.neverExits = true;
+  fake::SetProcessScript(kApp, running);
+  platform::Handle app = fake::RunProgram(kApp);
+  EXPECT_TRUE(RunInstall());
+  platform::TerminateProcess(app, 0);
+  platform::WaitForSingleObject(app, 1000);
+  platform::CloseHandle(app);
+  std::vector<fake::PendingMove> queued = fake::PendingMoves();
+  ASSERT_FALSE(queued.empty());
+
+  for (int run = 0; run < 2; ++run) {
+    // The folder as the previous run left it, the leftovers gone.
+    for (const std::wstring& path : fake::ListTree(kFolder)) {
+      if (IsLeftover(path)) platform::DeleteFileW(path);
+    }
+    std::vector<std::wstring> made;
+    fake::OnMoveFile([&made](const std::wstring&, const std::wstring& to) {
+      made.push_back(to);
+      return 0u;
+    });
+    Serve();
+    EXPECT_TRUE(Run());
+    fake::OnMoveFile(nullptr);
+    for (const std::wstring& name : made) {
+      for (const fake::PendingMove& move : queued) {
+        EXPECT_NE(move.from, name) << "reused " << fake::ToUtf8(name);
+      }
+    }
+  }
+}
+
 // ---- One setup at a time ----
 
 TEST_F(InstallSequenceTest, OnlyOneSetupRunsAtATime) {

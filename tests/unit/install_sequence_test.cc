@@ -725,6 +725,21 @@ class InstalledPairTest : public InstallSequenceTest {
     }
   }
 
+  // The installed application, running with the modules given loaded.
+  static platform::Handle StartApp(const std::vector<std::wstring>& modules) {
+    fake::ProcessScript running;
+    running.neverExits = true;
+    running.loadsModules = modules;
+    fake::SetProcessScript(kApp, running);
+    return fake::RunProgram(kApp);
+  }
+
+  static void EndApp(platform::Handle app) {
+    platform::TerminateProcess(app, 0);
+    platform::WaitForSingleObject(app, 1000);
+    platform::CloseHandle(app);
+  }
+
   // Runs RunInstall until a hook throws Killed, then ends the "process".
   void RunUntilKilled() {
     bool killed = false;
@@ -910,11 +925,7 @@ TEST_F(InstalledPairTest, AnyEndBeforeSuccessKeepsTheOldPairAndTheNextRunCleansU
 TEST_F(InstalledPairTest, UpdateWhileTheApplicationRunsCompletesAndLeavesItRunning) {
   fake::AddFile(kLoader, "old loader");
   fake::AddFile(kApp, "old app");
-  fake::ProcessScript running;
-  running.neverExits = true;
-  running.loadsModules = {kLoader};
-  fake::SetProcessScript(kApp, running);
-  platform::Handle app = fake::RunProgram(kApp);
+  platform::Handle app = StartApp({kLoader});
 
   EXPECT_TRUE(RunInstall());
   ExpectPair(kLoaderBytes, kAppBytes);
@@ -930,9 +941,7 @@ TEST_F(InstalledPairTest, UpdateWhileTheApplicationRunsCompletesAndLeavesItRunni
   EXPECT_EQ(std::optional<std::string>("old app"), runningImage);
 
   // The application ends; the next run, even one that fails, removes them.
-  platform::TerminateProcess(app, 0);
-  platform::WaitForSingleObject(app, 1000);
-  platform::CloseHandle(app);
+  EndApp(app);
   fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
   EXPECT_FALSE(Run());
   ExpectPair(kLoaderBytes, kAppBytes);
@@ -1017,10 +1026,7 @@ TEST_F(InstalledPairTest, FailedPutBackInTheRepairKeepsEveryBackup) {
   fake::AddFile(kApp, kAppBytes);
   fake::AddFile(kApp + L".4.tsl-old", "old app");
   fake::AddFile(kLoader + L".4.tsl-new", kLoaderBytes);
-  fake::ProcessScript running;
-  running.neverExits = true;
-  fake::SetProcessScript(kApp, running);
-  platform::Handle app = fake::RunProgram(kApp);
+  platform::Handle app = StartApp({});
 
   EXPECT_FALSE(RunInstall());
   ASSERT_EQ(1u, fake::MessageBoxes().size());
@@ -1029,9 +1035,7 @@ TEST_F(InstalledPairTest, FailedPutBackInTheRepairKeepsEveryBackup) {
   EXPECT_EQ(std::optional<std::string>(kLoaderBytes), fake::FileContent(kLoader + L".4.tsl-new"));
   EXPECT_TRUE(fake::HttpRequests().empty()) << "went on after a failed repair";
 
-  platform::TerminateProcess(app, 0);
-  platform::WaitForSingleObject(app, 1000);
-  platform::CloseHandle(app);
+  EndApp(app);
   fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
   EXPECT_FALSE(Run());
   ExpectPair("old loader", "old app");
@@ -1043,14 +1047,9 @@ TEST_F(InstalledPairTest, FailedPutBackInTheRepairKeepsEveryBackup) {
 TEST_F(InstalledPairTest, NoNameQueuedForTheRestartIsUsedAgain) {
   fake::AddFile(kLoader, "old loader");
   fake::AddFile(kApp, "old app");
-  fake::ProcessScript running;
-  running.neverExits = true;
-  fake::SetProcessScript(kApp, running);
-  platform::Handle app = fake::RunProgram(kApp);
+  platform::Handle app = StartApp({});
   EXPECT_TRUE(RunInstall());
-  platform::TerminateProcess(app, 0);
-  platform::WaitForSingleObject(app, 1000);
-  platform::CloseHandle(app);
+  EndApp(app);
   std::vector<fake::PendingMove> queued = fake::PendingMoves();
   ASSERT_FALSE(queued.empty());
 

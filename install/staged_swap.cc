@@ -301,6 +301,7 @@ std::wstring QueuedPath(const std::wstring& name, uint32_t generation) {
 bool SwapPair(uint32_t generation, const wchar_t* suffix, bool partial, SwapFailure* failure,
               bool* held) {
   uint32_t attributes[kSwappedFileCount];
+  bool swapped[kSwappedFileCount] = {};
   int file = 0;
   bool asideDone = false;
   uint32_t error = platform::kErrorSuccess;
@@ -313,6 +314,7 @@ bool SwapPair(uint32_t generation, const wchar_t* suffix, bool partial, SwapFail
     error = SwapOne(source, GetInstallPath(kSwappedFiles[file]),
                     BackupPath(kSwappedFiles[file], generation), &attributes[file], &asideDone);
     if (error != platform::kErrorSuccess) break;
+    swapped[file] = true;
   }
   *held = false;
   if (file == kSwappedFileCount) {
@@ -325,7 +327,7 @@ bool SwapPair(uint32_t generation, const wchar_t* suffix, bool partial, SwapFail
   for (int back = asideDone ? file : file - 1; back >= 0; --back) {
     // A new file moved in goes back to its own name first, so it can still
     // be queued; if that fails, putting the old one back replaces it.
-    if (back < file) {
+    if (swapped[back]) {
       MoveRetrying(GetInstallPath(kSwappedFiles[back]),
                    NameFor(kSwappedFiles[back], generation, suffix), 0);
     }

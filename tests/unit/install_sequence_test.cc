@@ -1018,6 +1018,28 @@ TEST_F(InstalledPairTest, BackupWhoseInstalledNameIsMissingIsPutBack) {
   ExpectNoLeftovers();
 }
 
+// A restart that carried out only the application's move, and the loader
+// held again at the next run: the pair stays queued, the application in place.
+TEST_F(InstalledPairTest, HalfCarriedOutQueueStaysQueuedWhileHeld) {
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp, "old app");
+  held_ = fake::HoldOpen(kApp, platform::kFileShareRead);
+  EXPECT_TRUE(Run());
+  ExpectQueuedPair();
+  const fake::PendingMove first = fake::PendingMoves()[0];
+  ASSERT_TRUE(platform::MoveFileExW(first.from, first.to, platform::kMovefileReplaceExisting));
+
+  held_ = fake::HoldOpen(kLoader, platform::kFileShareRead);
+  fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
+  EXPECT_FALSE(Run());
+  ExpectPair("old loader", kAppBytes);
+  EXPECT_EQ(std::optional<std::string>(kLoaderBytes), fake::FileContent(fake::PendingMoves()[1].from));
+
+  EXPECT_FALSE(Run());  // the holder gone
+  ExpectPair(kLoaderBytes, kAppBytes);
+  ExpectNoLeftovers();
+}
+
 // Killed inside its swap, then the next run cannot put the old application
 // back (the half-swapped new one runs): that run stops with every backup
 // kept, and the one after the program ends restores the old pair.

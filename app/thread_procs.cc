@@ -71,7 +71,7 @@ uint32_t InstallThreadProc(void*) {
   const bool ok = RunInstall();
   const bool cancelled = CancelRequested();
   if (ok && !cancelled) {
-    if (AskToLaunch()) LaunchApplication();
+    if (!InstallWaitsForRestart() && AskToLaunch()) LaunchApplication();
     ResetProgress();
   } else if (ok) {
     SetStatusText(L"Installation cancelled");

@@ -18,6 +18,21 @@ void Report(std::wstring* errorText, const std::wstring& reason) {
 }
 
 // "<what> (error N)" with N the code the failing call left.
+// Decimal digits only, within 64 bits: a length of more than 4 GB is still
+// a length, and anything else is no length at all.
+bool ParseLength(const std::wstring& text, uint64_t* length) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    uint64_t digit = static_cast<uint64_t>(c - L'0');
+    if (value > (UINT64_MAX - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *length = value;
+  return true;
+}
+
 void ReportCode(std::wstring* errorText, const std::wstring& what, uint32_t code) {
   if (errorText) *errorText = what + L" (error " + std::to_wstring(code) + L")";
 }
@@ -89,9 +104,12 @@ bool Fetch(const std::wstring& host, const std::wstring& urlPath, const std::wst
   }
   // A declared length lets a connection that closes early be told apart from
   // the end of the body.
-  uint32_t declaredLength = 0;
-  bool hasDeclaredLength = platform::WinHttpQueryHeaderNumber(
-      t->request, platform::kWinHttpQueryContentLength, &declaredLength);
+  uint64_t declaredLength = 0;
+  std::wstring lengthText;
+  bool hasDeclaredLength =
+      platform::WinHttpQueryHeaderText(t->request, platform::kWinHttpQueryContentLength,
+                                       &lengthText) &&
+      ParseLength(lengthText, &declaredLength);
 
   t->file = platform::CreateFileW(localPath, platform::kGenericWrite, 0, platform::kCreateAlways,
                                   platform::kFileAttributeNormal);

@@ -26,9 +26,19 @@ constexpr wchar_t kInstallErrorCaption[] = L"Installation Error";
 constexpr wchar_t kDownloadErrorCaption[] = L"Download Error";
 constexpr wchar_t kDownloadAdvice[] =
     L"\n\nPlease check your internet connection and firewall settings.";
+constexpr wchar_t kUpdatedAtRestart[] =
+    L"Tessaline will be updated when you restart your computer.";
+
+bool g_waitsForRestart = false;
 
 void ShowFatal(const std::wstring& text, const wchar_t* caption) {
   ShowMessageBox(g_mainWindow, text, caption, platform::kMbOk | platform::kMbIconError);
+}
+
+void ShowRefusedSwap(const SwapFailure& failure) {
+  ShowFatal(L"Failed to replace " + failure.name + L".\n\nError code: " +
+                std::to_wstring(failure.error) + L"\n\nPlease close Tessaline and try again.",
+            kInstallErrorCaption);
 }
 
 // Every way out lowers the busy flag, so the idle buttons come back.
@@ -50,9 +60,10 @@ bool InstallPrerequisite(const wchar_t* host, const wchar_t* path, const wchar_t
 // The steps of one run, from the prerequisites to the registration; false
 // after a fatal failure (its box already shown) or a cancel. The installed
 // files change only at the swap, after the last cancel check.
-// *keepStaged is set when an undo of the swap failed and the next run's
-// repair needs the staged files to finish it.
-bool RunSteps(uint32_t generation, bool* keepStaged) {
+// *generation is set once the install folder is repaired; *keepStaged when
+// an undo of the swap failed and the next run's repair needs the staged
+// files to finish it.
+bool RunSteps(uint32_t* generation, bool* keepStaged) {
   std::wstring errorText;
   const std::wstring appPath = GetInstallPath(kAppExeName);
 
@@ -90,11 +101,18 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
               kInstallErrorCaption);
     return false;
   }
+  // Only in a folder that passed its link and owner checks.
+  SwapFailure failure;
+  if (!RepairInstallFolder(generation, &failure)) {
+    *keepStaged = true;
+    ShowRefusedSwap(failure);
+    return false;
+  }
 
   if (CancelRequested()) return false;
   SetProgress(50);
   SetDetailText(L"Downloading WebView2Loader.dll");
-  if (!DownloadFile(kDeployHost, kLoaderDownloadPath, StagedPath(kLoaderDllName, generation),
+  if (!DownloadFile(kDeployHost, kLoaderDownloadPath, StagedPath(kLoaderDllName, *generation),
                     &errorText)) {
     ShowFatal(L"Failed to download WebView2Loader.dll.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
@@ -104,7 +122,7 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   if (CancelRequested()) return false;
   SetProgress(70);
   SetDetailText(L"Downloading application files");
-  if (!DownloadFile(kDeployHost, kAppDownloadPath, StagedPath(kAppExeName, generation),
+  if (!DownloadFile(kDeployHost, kAppDownloadPath, StagedPath(kAppExeName, *generation),
                     &errorText)) {
     // The staged loader goes after the box; the installed one stays.
     ShowFatal(L"Failed to download application.\n\n" + errorText + kDownloadAdvice,
@@ -129,16 +147,13 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   InstallUpdaterCopy();
 
   if (CancelRequested()) return false;
-  std::wstring failedName;
-  uint32_t swapError = 0;
-  bool undone = true;
-  if (!SwapInStagedFiles(generation, &failedName, &swapError, &undone)) {
-    *keepStaged = !undone;
-    ShowFatal(L"Failed to replace " + failedName + L".\n\nError code: " +
-                  std::to_wstring(swapError) + L"\n\nPlease close Tessaline and try again.",
-              kInstallErrorCaption);
+  SwapResult swapped = SwapInStagedFiles(*generation, &failure);
+  if (swapped == SwapResult::kRefused) {
+    *keepStaged = !failure.undone;
+    ShowRefusedSwap(failure);
     return false;
   }
+  g_waitsForRestart = swapped == SwapResult::kQueued;
   SetProgress(95);
   SetDetailText(L"Scheduling automatic updates");
   ScheduleUpdateTask();
@@ -149,6 +164,10 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   SetProgress(100);
   SetStatusText(L"Installation complete!");
   SetDetailText(L"Ready to launch");
+  if (g_waitsForRestart) {
+    ShowMessageBox(g_mainWindow, kUpdatedAtRestart, kProductName,
+                   platform::kMbOk | platform::kMbIconInformation);
+  }
   return true;
 }
 
@@ -156,15 +175,18 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
 
 bool RunInstall() {
   SetOperationInProgress(true);
-  platform::Handle lock = TakeSetupMutex("[Install] ");
-  if (!lock) {
+  platform::Handle lock = nullptr;
+  if (!TakeSetupMutex("[Install] ", &lock)) {
     ShowFatal(kAnotherSetupRunning, kInstallErrorCaption);
     return Finish(false);
   }
-  uint32_t generation = RepairInstallFolder();
+  g_waitsForRestart = false;
+  uint32_t generation = 0;
   bool keepStaged = false;
-  bool completed = RunSteps(generation, &keepStaged);
-  if (!keepStaged) RemoveStagedFiles(generation);
+  bool completed = RunSteps(&generation, &keepStaged);
+  if (generation != 0 && !keepStaged) RemoveStagedFiles(generation);
   ReleaseSetupMutex(lock);
   return Finish(completed);
 }
+
+bool InstallWaitsForRestart() { return g_waitsForRestart; }

@@ -53,6 +53,12 @@ bool WinHttpReceiveResponse(HttpHandle request);
 bool WinHttpQueryHeaderNumber(HttpHandle request, uint32_t query,
                               uint32_t* value);
 
+// WinHttpQueryHeaders(request, query, no name, a text buffer, no index):
+// the header's value as sent (a length beyond 32 bits included). False with
+// 12150 when the response has no such header; *value is written only on
+// success.
+bool WinHttpQueryHeaderText(HttpHandle request, uint32_t query, std::wstring* value);
+
 // WinHttpReadData: *read is 0 at the end of the body.
 bool WinHttpReadData(HttpHandle request, void* buffer, uint32_t size,
                      uint32_t* read);

@@ -72,6 +72,16 @@ bool AllocateAndInitializeSid(const SidIdentifierAuthority& authority, uint8_t c
 // one, 1337 a SID that is not one) and *isMember untouched.
 bool CheckTokenMembership(Handle token, Sid sid, bool* isMember);
 
+// OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY), GetTokenInformation
+// and ConvertSidToStringSidW of the SID it gives for the class: TokenUser,
+// the account the program runs as ("S-1-5-18" for LocalSystem); TokenOwner,
+// the owner its new objects get (Administrators for an elevated
+// administrator, the user for a standard one; Wine 8 answers the user's
+// primary group, S-1-5-21-0-0-0-513). Returns the error code, 0 on success.
+constexpr uint32_t kTokenUser = 1;
+constexpr uint32_t kTokenOwner = 4;
+uint32_t GetTokenSid(uint32_t infoClass, std::wstring* sid);
+
 // FreeSid: null once freed; the SID itself when it was not one of
 // AllocateAndInitializeSid.
 Sid FreeSid(Sid sid);

@@ -27,6 +27,17 @@ Handle CreateMutexW(SecurityDescriptor descriptor, const std::wstring& name);
 // ReleaseMutex: false with 288 when the calling thread does not own it.
 bool ReleaseMutex(Handle mutex);
 
+constexpr uint32_t kSeKernelObject = 6;
+
+// GetSecurityInfo(object, objectType, OWNER_SECURITY_INFORMATION) and
+// ConvertSidToStringSidW of the owner, for a kernel object (SE_KERNEL_OBJECT:
+// a mutex; files use the form of platform/file_handle.h): *ownerSid is the
+// owner as "S-1-5-18" text. Returns the error code, 0 on success; 6 for a
+// handle that is not open. An object made by an elevated administrator is
+// owned by Administrators (S-1-5-32-544), one made by SYSTEM by S-1-5-18,
+// one made by a standard user by that user's SID.
+uint32_t GetSecurityInfo(Handle object, uint32_t objectType, std::wstring* ownerSid);
+
 }  // namespace platform
 
 #endif  // PLATFORM_SYNC_H_

@@ -191,8 +191,8 @@ bool RunUninstallSteps() {
 bool RunUninstall() {
   SetOperationInProgress(true);
   // Nothing is touched while another setup installs or removes the product.
-  platform::Handle lock = TakeSetupMutex("[Uninstall] ");
-  if (!lock) {
+  platform::Handle lock = nullptr;
+  if (!TakeSetupMutex("[Uninstall] ", &lock)) {
     ShowMessageBox(g_mainWindow, kAnotherSetupRunning, L"Uninstall Warning",
                    platform::kMbOk | platform::kMbIconWarning);
     SetOperationInProgress(false);

@@ -71,7 +71,7 @@ struct HttpResponse {
   // The body as successive WinHttpReadData calls deliver it.
   std::vector<std::string> chunks;
   // Declared Content-Length; nullopt when the server sent none.
-  std::optional<uint32_t> contentLength;
+  std::optional<uint64_t> contentLength;
   // Absolute URL ("https://host/path") a 3xx answer points to.
   std::wstring location;
   // Failures injected at the steps of one request; 0 means none.
@@ -392,7 +392,9 @@ void SetModuleFileName(const std::wstring& path);
 // nobody (the name is free), a setup that runs and owns it, a setup that
 // was killed while owning it (the next wait gets WAIT_ABANDONED), or an
 // owner whose access list does not let this program open it (5).
-enum class MutexHolder { kNobody, kRunningSetup, kKilledSetup, kNoAccess };
+// kOtherAccount: made first by a program of another account (the owner
+// kOtherUserSid) whose access list lets everyone in; it holds it.
+enum class MutexHolder { kNobody, kRunningSetup, kKilledSetup, kNoAccess, kOtherAccount };
 void SetMutexHolder(const std::wstring& name, MutexHolder holder);
 // The SDDL text the mutex of that name was created with by the program, or
 // nullopt when it does not exist or was made by someone else.
@@ -584,8 +586,24 @@ int OpenFindHandleCount();
 struct PendingMove {
   std::wstring from;
   std::wstring to;
+  uint32_t flags = 0;
 };
 const std::vector<PendingMove>& PendingMoves();
+// The queue is also written where Windows keeps it, the REG_MULTI_SZ value
+// PendingFileRenameOperations of the key kSessionManagerKey of
+// HKEY_LOCAL_MACHINE: per move "\??\<from>", then "!\??\<to>" (replacing),
+// "\??\<to>" or "" (a deletion); emptied by a restart.
+constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t kPendingRenamesValue[] = L"PendingFileRenameOperations";
+constexpr uint32_t kRegMultiSz = 7;
+// Every deferred MoveFileExW fails with the code (0: none do), as for a
+// caller that may not write the restart queue.
+void FailDelayedMoves(uint32_t code);
+// Windows starts again: every program ends and every handle closes, then
+// the queued operations run in their order, as the session manager does:
+// a missing source is skipped, an existing target is replaced only with
+// MOVEFILE_REPLACE_EXISTING; the queue is then empty.
+void RestartWindows();
 
 // ---- File system: working through handles ----
 // Adds a second name for an existing file (CreateHardLinkW): both names
@@ -623,6 +641,7 @@ std::wstring CurrentDirectory();
 constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
 constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 constexpr wchar_t kUserSid[] = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+constexpr wchar_t kOtherUserSid[] = L"S-1-5-21-1004336348-1177238915-682003330-1002";
 void SetOwner(const std::wstring& path, const std::wstring& sid);
 // Called after each successful CreateDirectoryW with the path: lets a test
 // act between the creation of a folder and what the program does next.

@@ -283,8 +283,24 @@ bool WinHttpQueryHeaderNumber(HttpHandle handle, uint32_t query, uint32_t* value
     *value = request->response.status;
     return true;
   }
+  // WINHTTP_QUERY_FLAG_NUMBER keeps the low 32 bits of a longer number.
   if (query == kWinHttpQueryContentLength && request->response.contentLength) {
-    *value = *request->response.contentLength;
+    *value = static_cast<uint32_t>(*request->response.contentLength);
+    return true;
+  }
+  SetLastError(kErrorWinHttpHeaderNotFound);
+  return false;
+}
+
+bool WinHttpQueryHeaderText(HttpHandle handle, uint32_t query, std::wstring* value) {
+  fake::HttpObject* request = Get(handle, Kind::kRequest);
+  if (!request) return false;
+  if (!request->received) {
+    SetLastError(kErrorWinHttpIncorrectHandleState);
+    return false;
+  }
+  if (query == kWinHttpQueryContentLength && request->response.contentLength) {
+    *value = std::to_wstring(*request->response.contentLength);
     return true;
   }
   SetLastError(kErrorWinHttpHeaderNotFound);

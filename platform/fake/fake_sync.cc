@@ -133,6 +133,20 @@ Handle CreateMutexW(SecurityDescriptor descriptor, const std::wstring& name) {
   return handle;
 }
 
+uint32_t GetSecurityInfo(Handle object, uint32_t objectType, std::wstring* ownerSid) {
+  fake::Mutex* found = fake::MutexOf(object);
+  if (!found || objectType != kSeKernelObject) return kErrorInvalidHandle;
+  // The program's own objects get its token's owner; another setup is the
+  // weekly task's (SYSTEM).
+  switch (found->holder) {
+    case fake::MutexHolder::kOtherAccount: *ownerSid = fake::kOtherUserSid; break;
+    case fake::MutexHolder::kRunningSetup:
+    case fake::MutexHolder::kKilledSetup: *ownerSid = fake::kSystemSid; break;
+    default: GetTokenSid(kTokenOwner, ownerSid);
+  }
+  return kErrorSuccess;
+}
+
 bool ReleaseMutex(Handle mutex) {
   fake::Mutex* found = fake::MutexOf(mutex);
   if (!found) {

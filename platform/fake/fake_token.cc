@@ -108,3 +108,17 @@ Sid FreeSid(Sid sid) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+uint32_t GetTokenSid(uint32_t infoClass, std::wstring* sid) {
+  if (infoClass != kTokenUser && infoClass != kTokenOwner) return kErrorInvalidParameter;
+  if (fake::g_localSystem) {
+    *sid = fake::kSystemSid;
+  } else {
+    *sid = infoClass == kTokenUser ? fake::kUserSid : fake::kAdministratorsSid;
+  }
+  return kErrorSuccess;
+}
+
+}  // namespace platform

@@ -18,6 +18,7 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 #include <softpub.h>
+#include <aclapi.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -349,6 +350,9 @@ static_assert(Mirrors(kCreateSuspended, CREATE_SUSPENDED));
 static_assert(Mirrors(kResumeFailed, static_cast<DWORD>(-1)));  // ResumeThread's failure
 static_assert(Mirrors(kWaitAbandoned, WAIT_ABANDONED));
 static_assert(Mirrors(kErrorNotOwner, ERROR_NOT_OWNER));
+static_assert(Mirrors(kSeKernelObject, SE_KERNEL_OBJECT));
+static_assert(Mirrors(kTokenUser, TokenUser));
+static_assert(Mirrors(kTokenOwner, TokenOwner));
 
 // ---- session.h
 static_assert(Mirrors(kUoiFlags, UOI_FLAGS));

@@ -66,10 +66,11 @@ std::wstring GetMappedFileNameW() {
   });
 }
 
-uint32_t GetSecurityInfo(Handle file, std::wstring* ownerSid) {
+// The owner of a file or a kernel object (the setup mutex, platform/sync.h).
+static uint32_t OwnerSid(Handle object, SE_OBJECT_TYPE type, std::wstring* ownerSid) {
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD status = ::GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+  DWORD status = ::GetSecurityInfo(object, type, OWNER_SECURITY_INFORMATION, &owner,
                                    nullptr, nullptr, nullptr, &descriptor);
   if (status != ERROR_SUCCESS) return status;
   wchar_t* text = nullptr;
@@ -81,6 +82,14 @@ uint32_t GetSecurityInfo(Handle file, std::wstring* ownerSid) {
   }
   ::LocalFree(descriptor);
   return status;
+}
+
+uint32_t GetSecurityInfo(Handle file, std::wstring* ownerSid) {
+  return OwnerSid(file, SE_FILE_OBJECT, ownerSid);
+}
+
+uint32_t GetSecurityInfo(Handle object, uint32_t objectType, std::wstring* ownerSid) {
+  return OwnerSid(object, static_cast<SE_OBJECT_TYPE>(objectType), ownerSid);
 }
 
 std::wstring GetSystemDirectoryW() {

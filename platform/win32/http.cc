@@ -104,6 +104,17 @@ bool WinHttpQueryHeaderNumber(HttpHandle request, uint32_t query, uint32_t* valu
   return true;
 }
 
+bool WinHttpQueryHeaderText(HttpHandle request, uint32_t query, std::wstring* value) {
+  wchar_t text[64];
+  DWORD size = sizeof(text);
+  if (!Api().queryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                          WINHTTP_NO_HEADER_INDEX)) {
+    return false;
+  }
+  value->assign(text, size / sizeof(wchar_t));
+  return true;
+}
+
 bool WinHttpReadData(HttpHandle request, void* buffer, uint32_t size, uint32_t* read) {
   DWORD n = 0;
   BOOL ok = Api().readData(request, buffer, size, &n);

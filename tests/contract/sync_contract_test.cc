@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/file_handle.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/sync.h"
 #include "platform/time.h"
@@ -353,6 +354,52 @@ TEST_F(SyncContractTest, MutexOfAnotherAccountIsDenied) {
   EXPECT_EQ(5u, GetLastError()) << "got " << GetLastError();
   if (other) CloseHandle(other);
   EXPECT_TRUE(CloseHandle(owner));
+}
+
+// Only the owner tells a setup's mutex from a name someone else took first:
+// a new object gets the token's default owner (Windows: Administrators for
+// an elevated run, SYSTEM for SYSTEM, which the Windows kit shows; Wine 8:
+// the user's primary group).
+TEST_F(SyncContractTest, MutexOwnerIsTheCreatorsAccount) {
+  SecurityDescriptor descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(kSetupSddl, &descriptor));
+  Handle mutex = CreateMutexW(descriptor, L"Global\\TslContractOwner");
+  LocalFree(descriptor);
+  ASSERT_NE(nullptr, mutex) << "error " << GetLastError();
+  std::wstring user = L"sentinel";
+  std::wstring tokenOwner = L"sentinel";
+  std::wstring owner = L"sentinel";
+  ASSERT_EQ(0u, GetTokenSid(kTokenUser, &user));
+  ASSERT_EQ(0u, GetTokenSid(kTokenOwner, &tokenOwner));
+  EXPECT_EQ(0u, user.rfind(L"S-1-5-", 0)) << std::string(user.begin(), user.end());
+  EXPECT_EQ(0u, GetSecurityInfo(mutex, kSeKernelObject, &owner));
+  EXPECT_EQ(tokenOwner, owner) << std::string(owner.begin(), owner.end());
+  EXPECT_TRUE(CloseHandle(mutex));
+}
+
+// A move queued for the restart is written where the session manager reads
+// it: "\??\<from>" then "!\??\<to>" when it replaces. (That the restart
+// carries it out only the Windows kit shows.)
+TEST_F(SyncContractTest, RestartQueueIsWrittenForTheSessionManager) {
+  Handle file = CreateFileW(scratch_, kGenericWrite, 0, kCreateAlways, kFileAttributeNormal);
+  ASSERT_NE(kInvalidHandleValue, file);
+  CloseHandle(file);
+  const std::wstring target = Folder() + L"\\sync-contract-target.bin";
+  ASSERT_TRUE(MoveFileExW(scratch_, target, kMovefileDelayUntilReboot | kMovefileReplaceExisting))
+      << "error " << GetLastError();
+  RegKey key = nullptr;
+  ASSERT_EQ(0u, RegOpenKeyExW(kHkeyLocalMachine,
+                              L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                              kKeyQueryValue, &key));
+  uint32_t type = 0;
+  uint32_t size = 0;
+  ASSERT_EQ(0u, RegQueryValueExW(key, L"PendingFileRenameOperations", &type, nullptr, &size));
+  std::vector<char> data(size);
+  EXPECT_EQ(0u, RegQueryValueExW(key, L"PendingFileRenameOperations", &type, data.data(), &size));
+  RegCloseKey(key);
+  EXPECT_EQ(7u, type) << "REG_MULTI_SZ";
+  std::string pair = RegSzData(L"\\??\\" + scratch_) + RegSzData(L"!\\??\\" + target);
+  EXPECT_NE(std::string::npos, std::string(data.begin(), data.end()).find(pair));
 }
 
 // Children of the tests above; they run only when started by them.

@@ -381,6 +381,9 @@ TEST_F(TreeContractTest, MoveFileExW) {
       // Registering needs administrator rights, which the program has.
       {"delete at the next start", L"a.txt", L"", platform::kMovefileDelayUntilReboot,
        Succeeds(), {{L"a.txt", "A"}}},
+      {"replace at the next start", L"a.txt", L"b.txt",
+       platform::kMovefileDelayUntilReboot | platform::kMovefileReplaceExisting, Succeeds(),
+       {{L"a.txt", "A"}, {L"b.txt", "B"}}},
   };
   for (const MoveCase& c : cases) {
     SCOPED_TRACE(c.name);

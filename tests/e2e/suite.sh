@@ -511,7 +511,7 @@ scenario_held_file() {
 # The staging and backup files an update may leave for the next run.
 leftovers() {
   local file
-  for file in "$E2E_INSTALL"/*.tsl-new "$E2E_INSTALL"/*.tsl-old; do
+  for file in "$E2E_INSTALL"/*.tsl-new "$E2E_INSTALL"/*.tsl-old "$E2E_INSTALL"/*.tsl-restart; do
     [ -e "$file" ] && printf '%s ' "$(basename "$file")"
   done
 }
@@ -672,36 +672,6 @@ scenario_killed_setup() {
     "$(sha "$(tsl_world_served $deploy $velquist_path)") $(sha "$(tsl_world_served $deploy $loader_path)")"
   expect "$SCENARIO: nothing else in the install folder" "$(find "$E2E_INSTALL" -mindepth 1 -maxdepth 1 -printf '%f\n' | LC_ALL=C sort | tr '\n' ' ')" \
     "Velquist.exe WebView2Loader.dll updater.exe "
-}
-
-scenario_refused_swap() {
-  scenario "update while another program holds Velquist.exe open"
-  clean_machine
-  runtimes both
-  install_ok refused-base || return
-  local before holder
-  before="$(installed_pair)"
-  serve_build_2
-  rm -f "$E2E_DIR/release"
-  wine "$E2E_TOOLS/hold_file.exe" 'C:\Program Files\Maretto\TSL\Velquist.exe' "$E2E_WDIR\\release" 120 \
-    >"$E2E_DIR/hold.out" 2>&1 &
-  holder=$!
-  wait_held || return
-  run_setup refused || return
-  e2e_click install
-  if e2e_box "Installation Error" 60; then
-    expect "$SCENARIO: the box names the file" "$(head -1 <<<"$E2E_BOX_TEXT")" "Failed to replace Velquist.exe."
-    answer "Installation Error" Return
-  else
-    fail "$SCENARIO: Installation Error box" "none within 60 s"
-  fi
-  sleep 0.5
-  close_setup 0
-  touch "$E2E_DIR/release"
-  timeout 10 tail --pid="$holder" -f /dev/null || kill "$holder" 2>/dev/null
-  wait "$holder" 2>/dev/null
-  expect "$SCENARIO: the installed pair is the old one" "$(installed_pair)" "$before"
-  expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
 }
 
 scenario_firewall_rolled_back() {
@@ -904,10 +874,54 @@ scenario_launch() {
   done
 }
 
+# A program holds Velquist.exe without delete sharing: the update is queued
+# for the restart (the information box, exit 0, the old pair in place);
+# once the holder is gone the next run swaps the queued pair in at once.
+scenario_held_update() {
+  scenario "update while another program holds Velquist.exe open: queued for the restart"
+  clean_machine
+  runtimes both
+  install_ok held-update-base || return
+  local before holder queue
+  before="$(installed_pair)"
+  serve_build_2
+  rm -f "$E2E_DIR/release"
+  wine "$E2E_TOOLS/hold_file.exe" 'C:\Program Files\Maretto\TSL\Velquist.exe' "$E2E_WDIR\\release" 120 \
+    >"$E2E_DIR/hold.out" 2>&1 &
+  holder=$!
+  wait_held || return
+  run_setup held-update || return
+  e2e_click install
+  if e2e_box Tessaline 120; then
+    expect_match "$SCENARIO: the box speaks of the restart" "$E2E_BOX_TEXT" 'restart your computer'
+    answer Tessaline Return
+  else
+    fail "$SCENARIO: the information box" "none within 120 s"
+  fi
+  close_setup 0
+  expect "$SCENARIO: the installed pair is the old one" "$(installed_pair)" "$before"
+  queue="$(wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' \
+    /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')"
+  expect_match "$SCENARIO: the application is queued" "$queue" 'Velquist\.exe\.[0-9]+\.tsl-restart'
+  expect_match "$SCENARIO: the loader is queued" "$queue" 'WebView2Loader\.dll\.[0-9]+\.tsl-restart'
+  expect_match "$SCENARIO: the queued pair waits beside the old one" "$(leftovers)" \
+    '^Velquist\.exe\.[0-9]+\.tsl-restart WebView2Loader\.dll\.[0-9]+\.tsl-restart $'
+
+  touch "$E2E_DIR/release"
+  timeout 10 tail --pid="$holder" -f /dev/null || kill "$holder" 2>/dev/null
+  wait "$holder" 2>/dev/null
+  install_ok held-update-next
+  expect_match "$SCENARIO: next run: the queued pair went in at once" "$(e2e_trace)" \
+    'waited for a restart swapped in'
+  expect "$SCENARIO: next run: the new pair" "$(installed_pair)" \
+    "$(sha "$TSL_WORLD/Velquist-2.exe") $(sha "$TSL_WORLD/Loader-2.dll")"
+  expect "$SCENARIO: next run: nothing left behind" "$(leftovers)" ""
+}
+
 all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
   held_file start_folder renamed_source firewall_rolled_back install_folder_link
-  update_cut update_running second_setup killed_setup refused_swap unattended_update
-  unattended_uninstall launch)
+  update_cut update_running second_setup killed_setup unattended_update
+  unattended_uninstall launch held_update)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

@@ -174,6 +174,13 @@ std::vector<FailureCase> FailureCases() {
          fake::SetHttpResponse(kUrl, r);
        },
        L"Download interrupted (error 0)", Left::kDeleted},
+      {"declared length beyond 4 GB whose low 32 bits match the body",
+       [] {
+         fake::HttpResponse r = Ok({"abc", "def"});
+         r.contentLength = (uint64_t{1} << 32) + 6;
+         fake::SetHttpResponse(kUrl, r);
+       },
+       L"Download interrupted (error 0)", Left::kDeleted},
       {"redirect from https to http is not followed",
        [] {
          fake::HttpResponse r;

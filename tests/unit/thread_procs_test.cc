@@ -123,6 +123,19 @@ TEST_F(ThreadProcsTest, InstallOutcomes) {
         {"Installation complete!", "Ready to launch", "0%", "Update | Uninstall"}},
        {"Tessaline"},
        false},
+      {"success, the update queued for the restart: no launch question",
+       [] {
+         app_test::ServeInstall();
+         fake::AddFile(L"C:\\Program Files\\Maretto\\TSL\\Velquist.exe", "old app");
+         fake::HoldOpen(L"C:\\Program Files\\Maretto\\TSL\\Velquist.exe", 0x1);
+       },
+       "",
+       {platform::kIdOk},
+       {"Installation complete!", "Ready to launch"},
+       {{"Installation complete!", "Ready to launch", "100%", "Cancel"},
+        {"Installation complete!", "Ready to launch", "0%", "Update | Uninstall"}},
+       {"Tessaline"},
+       false},
       {"success, cancel confirmed after the last check",
        serve,
        "95%",
@@ -175,7 +188,7 @@ TEST_F(ThreadProcsTest, InstallOutcomes) {
     Run(InstallThreadProc);
     EXPECT_EQ(row.tail, From(row.lastOfSequence[0], row.lastOfSequence[1]));
     EXPECT_EQ(row.captions, Captions());
-    if (row.captions == Strings{"Tessaline"}) {
+    if (row.answers.size() == 1 && row.answers[0] != platform::kIdOk) {
       const auto& box = fake::MessageBoxes()[0];
       EXPECT_EQ("Installation complete!\n\nWould you like to launch Tessaline now?",
                 fake::ToUtf8(box.text));

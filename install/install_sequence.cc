@@ -9,6 +9,7 @@
 #include "install/install_folder.h"
 #include "install/prerequisites.h"
 #include "install/product_constants.h"
+#include "install/publisher_check.h"
 #include "install/setup_mutex.h"
 #include "install/staged_swap.h"
 #include "platform/dialog.h"
@@ -47,12 +48,27 @@ bool InstallPrerequisite(const wchar_t* host, const wchar_t* path, const wchar_t
   return false;
 }
 
+// Downloads the installed file `name` to its staged name and checks it,
+// keeping the hold in its place of held[]; false with the reason in
+// *errorText.
+bool DownloadChecked(const Publisher& publisher, const wchar_t* name, const wchar_t* urlPath,
+                     uint32_t generation, platform::Handle held[kSwappedFileCount],
+                     std::wstring* errorText) {
+  int slot = 0;
+  while (std::wstring(kSwappedFiles[slot]) != name) ++slot;
+  const std::wstring staged = StagedPath(name, generation);
+  return DownloadFile(kDeployHost, urlPath, staged, errorText) &&
+         CheckDownload(publisher, name, staged, &held[slot], errorText);
+}
+
 // The steps of one run, from the prerequisites to the registration; false
 // after a fatal failure (its box already shown) or a cancel. The installed
 // files change only at the swap, after the last cancel check.
 // *keepStaged is set when an undo of the swap failed and the next run's
 // repair needs the staged files to finish it.
-bool RunSteps(uint32_t generation, bool* keepStaged) {
+// held[] are the holds on the checked staged files (kSwappedFiles' order).
+bool RunSteps(const Publisher& publisher, uint32_t generation,
+              platform::Handle held[kSwappedFileCount], bool* keepStaged) {
   std::wstring errorText;
   const std::wstring appPath = GetInstallPath(kAppExeName);
 
@@ -94,8 +110,8 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   if (CancelRequested()) return false;
   SetProgress(50);
   SetDetailText(L"Downloading WebView2Loader.dll");
-  if (!DownloadFile(kDeployHost, kLoaderDownloadPath, StagedPath(kLoaderDllName, generation),
-                    &errorText)) {
+  if (!DownloadChecked(publisher, kLoaderDllName, kLoaderDownloadPath, generation, held,
+                       &errorText)) {
     ShowFatal(L"Failed to download WebView2Loader.dll.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
     return false;
@@ -104,8 +120,8 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   if (CancelRequested()) return false;
   SetProgress(70);
   SetDetailText(L"Downloading application files");
-  if (!DownloadFile(kDeployHost, kAppDownloadPath, StagedPath(kAppExeName, generation),
-                    &errorText)) {
+  if (!DownloadChecked(publisher, kAppExeName, kAppDownloadPath, generation, held,
+                       &errorText)) {
     // The staged loader goes after the box; the installed one stays.
     ShowFatal(L"Failed to download application.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
@@ -132,7 +148,7 @@ bool RunSteps(uint32_t generation, bool* keepStaged) {
   std::wstring failedName;
   uint32_t swapError = 0;
   bool undone = true;
-  if (!SwapInStagedFiles(generation, &failedName, &swapError, &undone)) {
+  if (!SwapInStagedFiles(generation, held, &failedName, &swapError, &undone)) {
     *keepStaged = !undone;
     ShowFatal(L"Failed to replace " + failedName + L".\n\nError code: " +
                   std::to_wstring(swapError) + L"\n\nPlease close Tessaline and try again.",
@@ -161,9 +177,18 @@ bool RunInstall() {
     ShowFatal(kAnotherSetupRunning, kInstallErrorCaption);
     return Finish(false);
   }
+  const Publisher publisher = ReadPublisher();
+  if (!publisher.isSigned) {
+    platform::OutputDebugStringA("[Install] Setup is not signed: downloaded files are not checked\n");
+  }
   uint32_t generation = RepairInstallFolder();
   bool keepStaged = false;
-  bool completed = RunSteps(generation, &keepStaged);
+  platform::Handle held[kSwappedFileCount] = {platform::kInvalidHandleValue,
+                                              platform::kInvalidHandleValue};
+  bool completed = RunSteps(publisher, generation, held, &keepStaged);
+  for (platform::Handle hold : held) {
+    if (hold != platform::kInvalidHandleValue) platform::CloseHandle(hold);
+  }
   if (!keepStaged) RemoveStagedFiles(generation);
   ReleaseSetupMutex(lock);
   return Finish(completed);

@@ -147,7 +147,8 @@ void DeleteLeftover(const std::wstring& path) {
 // Moves one installed file aside (or marks that there was none) and its
 // staged file in. On failure *error is the code and `*asideDone` whether the
 // first half happened.
-bool SwapOne(int file, uint32_t generation, uint32_t* error, bool* asideDone) {
+bool SwapOne(int file, uint32_t generation, platform::Handle* held, uint32_t* error,
+             bool* asideDone) {
   std::wstring installed = GetInstallPath(kSwappedFiles[file]);
   std::wstring backup = BackupPath(kSwappedFiles[file], generation);
   *asideDone = false;
@@ -174,6 +175,9 @@ bool SwapOne(int file, uint32_t generation, uint32_t* error, bool* asideDone) {
     }
   }
   *asideDone = true;
+  // The hold keeps out anyone else, and the rename too.
+  if (*held != platform::kInvalidHandleValue) platform::CloseHandle(*held);
+  *held = platform::kInvalidHandleValue;
   if (!MoveRetrying(StagedPath(kSwappedFiles[file], generation), installed,
                     platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough)) {
     *error = platform::GetLastError();
@@ -235,12 +239,12 @@ uint32_t RepairInstallFolder() {
   return highest + 1;
 }
 
-bool SwapInStagedFiles(uint32_t generation, std::wstring* failedName, uint32_t* error,
-                       bool* undone) {
+bool SwapInStagedFiles(uint32_t generation, platform::Handle held[kSwappedFileCount],
+                       std::wstring* failedName, uint32_t* error, bool* undone) {
   int file = 0;
   bool asideDone = false;
   for (; file < kSwappedFileCount; ++file) {
-    if (!SwapOne(file, generation, error, &asideDone)) break;
+    if (!SwapOne(file, generation, &held[file], error, &asideDone)) break;
   }
   if (file == kSwappedFileCount) {
     for (const wchar_t* name : kSwappedFiles) {

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/types.h"
+
 // The installed files in the order they are swapped: application first.
 inline constexpr int kSwappedFileCount = 2;
 extern const wchar_t* const kSwappedFiles[kSwappedFileCount];
@@ -27,13 +29,15 @@ uint32_t RepairInstallFolder();
 // Where this run downloads the installed file `name`.
 std::wstring StagedPath(const std::wstring& name, uint32_t generation);
 
-// Swaps both staged files in. On failure every rename already made is undone
+// Swaps both staged files in. held[i] (kInvalidHandleValue or a handle on
+// the staged kSwappedFiles[i] that keeps it from being changed after its
+// check) is closed right before that file is moved in. On failure every rename already made is undone
 // in reverse order, *failedName is the file whose rename failed and *error
 // its code; *undone tells whether the undo restored everything (if not, the
 // next RepairInstallFolder finishes it). Backups are deleted after success;
 // one in use is deleted at the next run or restart.
-bool SwapInStagedFiles(uint32_t generation, std::wstring* failedName, uint32_t* error,
-                       bool* undone);
+bool SwapInStagedFiles(uint32_t generation, platform::Handle held[kSwappedFileCount],
+                       std::wstring* failedName, uint32_t* error, bool* undone);
 
 // Deletes this run's staged files (those that exist).
 void RemoveStagedFiles(uint32_t generation);

@@ -45,7 +45,8 @@ uint32_t InstallThreadProc(void*) {
   const bool ok = RunInstall();
   const bool cancelled = CancelRequested();
   if (ok && !cancelled) {
-    if (ShowMessageBox(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
+    if (!InstallWaitsForRestart() &&
+        ShowMessageBox(g_mainWindow, kLaunchQuestion, kProductName, kMbYesNo | kMbIconQuestion) ==
         kIdYes) {
       ShellExecuteW(nullptr, L"open", GetInstallPath(kAppExeName), L"", kInstallFolder,
                     kSwShowNormal);

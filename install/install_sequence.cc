@@ -27,9 +27,19 @@ constexpr wchar_t kInstallErrorCaption[] = L"Installation Error";
 constexpr wchar_t kDownloadErrorCaption[] = L"Download Error";
 constexpr wchar_t kDownloadAdvice[] =
     L"\n\nPlease check your internet connection and firewall settings.";
+constexpr wchar_t kUpdatedAtRestart[] =
+    L"Tessaline will be updated when you restart your computer.";
+
+bool g_waitsForRestart = false;
 
 void ShowFatal(const std::wstring& text, const wchar_t* caption) {
   ShowMessageBox(g_mainWindow, text, caption, platform::kMbOk | platform::kMbIconError);
+}
+
+void ShowRefusedSwap(const SwapFailure& failure) {
+  ShowFatal(L"Failed to replace " + failure.name + L".\n\nError code: " +
+                std::to_wstring(failure.error) + L"\n\nPlease close Tessaline and try again.",
+            kInstallErrorCaption);
 }
 
 // Every way out lowers the busy flag, so the idle buttons come back.
@@ -61,13 +71,22 @@ bool DownloadChecked(const Publisher& publisher, const wchar_t* name, const wcha
          CheckDownload(publisher, name, staged, &held[slot], errorText);
 }
 
+void CloseHolds(platform::Handle held[kSwappedFileCount]) {
+  for (int file = 0; file < kSwappedFileCount; ++file) {
+    if (held[file] != platform::kInvalidHandleValue) platform::CloseHandle(held[file]);
+    held[file] = platform::kInvalidHandleValue;
+  }
+}
+
 // The steps of one run, from the prerequisites to the registration; false
 // after a fatal failure (its box already shown) or a cancel. The installed
 // files change only at the swap, after the last cancel check.
-// *keepStaged is set when an undo of the swap failed and the next run's
-// repair needs the staged files to finish it.
-// held[] are the holds on the checked staged files (kSwappedFiles' order).
-bool RunSteps(const Publisher& publisher, uint32_t generation,
+// *generation is set once the install folder is repaired; *keepStaged when
+// an undo of the swap failed and the next run's repair needs the staged
+// files to finish it.
+// held[] are the holds on the checked staged files (kSwappedFiles' order),
+// closed right before the swap.
+bool RunSteps(const Publisher& publisher, uint32_t* generation,
               platform::Handle held[kSwappedFileCount], bool* keepStaged) {
   std::wstring errorText;
   const std::wstring appPath = GetInstallPath(kAppExeName);
@@ -106,11 +125,18 @@ bool RunSteps(const Publisher& publisher, uint32_t generation,
               kInstallErrorCaption);
     return false;
   }
+  // Only in a folder that passed its link and owner checks.
+  SwapFailure failure;
+  if (!RepairInstallFolder(generation, &failure)) {
+    *keepStaged = true;
+    ShowRefusedSwap(failure);
+    return false;
+  }
 
   if (CancelRequested()) return false;
   SetProgress(50);
   SetDetailText(L"Downloading WebView2Loader.dll");
-  if (!DownloadChecked(publisher, kLoaderDllName, kLoaderDownloadPath, generation, held,
+  if (!DownloadChecked(publisher, kLoaderDllName, kLoaderDownloadPath, *generation, held,
                        &errorText)) {
     ShowFatal(L"Failed to download WebView2Loader.dll.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
@@ -120,7 +146,7 @@ bool RunSteps(const Publisher& publisher, uint32_t generation,
   if (CancelRequested()) return false;
   SetProgress(70);
   SetDetailText(L"Downloading application files");
-  if (!DownloadChecked(publisher, kAppExeName, kAppDownloadPath, generation, held,
+  if (!DownloadChecked(publisher, kAppExeName, kAppDownloadPath, *generation, held,
                        &errorText)) {
     // The staged loader goes after the box; the installed one stays.
     ShowFatal(L"Failed to download application.\n\n" + errorText + kDownloadAdvice,
@@ -145,16 +171,16 @@ bool RunSteps(const Publisher& publisher, uint32_t generation,
   InstallUpdaterCopy();
 
   if (CancelRequested()) return false;
-  std::wstring failedName;
-  uint32_t swapError = 0;
-  bool undone = true;
-  if (!SwapInStagedFiles(generation, held, &failedName, &swapError, &undone)) {
-    *keepStaged = !undone;
-    ShowFatal(L"Failed to replace " + failedName + L".\n\nError code: " +
-                  std::to_wstring(swapError) + L"\n\nPlease close Tessaline and try again.",
-              kInstallErrorCaption);
+  // The swap renames the checked files: nobody else could change them
+  // while they were held.
+  CloseHolds(held);
+  SwapResult swapped = SwapInStagedFiles(*generation, &failure);
+  if (swapped == SwapResult::kRefused) {
+    *keepStaged = !failure.undone;
+    ShowRefusedSwap(failure);
     return false;
   }
+  g_waitsForRestart = swapped == SwapResult::kQueued;
   SetProgress(95);
   SetDetailText(L"Scheduling automatic updates");
   ScheduleUpdateTask();
@@ -165,6 +191,10 @@ bool RunSteps(const Publisher& publisher, uint32_t generation,
   SetProgress(100);
   SetStatusText(L"Installation complete!");
   SetDetailText(L"Ready to launch");
+  if (g_waitsForRestart) {
+    ShowMessageBox(g_mainWindow, kUpdatedAtRestart, kProductName,
+                   platform::kMbOk | platform::kMbIconInformation);
+  }
   return true;
 }
 
@@ -177,19 +207,20 @@ bool RunInstall() {
     ShowFatal(kAnotherSetupRunning, kInstallErrorCaption);
     return Finish(false);
   }
+  g_waitsForRestart = false;
   const Publisher publisher = ReadPublisher();
   if (!publisher.isSigned) {
     platform::OutputDebugStringA("[Install] Setup is not signed: downloaded files are not checked\n");
   }
-  uint32_t generation = RepairInstallFolder();
+  uint32_t generation = 0;
   bool keepStaged = false;
   platform::Handle held[kSwappedFileCount] = {platform::kInvalidHandleValue,
                                               platform::kInvalidHandleValue};
-  bool completed = RunSteps(publisher, generation, held, &keepStaged);
-  for (platform::Handle hold : held) {
-    if (hold != platform::kInvalidHandleValue) platform::CloseHandle(hold);
-  }
-  if (!keepStaged) RemoveStagedFiles(generation);
+  bool completed = RunSteps(publisher, &generation, held, &keepStaged);
+  CloseHolds(held);
+  if (generation != 0 && !keepStaged) RemoveStagedFiles(generation);
   ReleaseSetupMutex(lock);
   return Finish(completed);
 }
+
+bool InstallWaitsForRestart() { return g_waitsForRestart; }

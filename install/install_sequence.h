@@ -9,4 +9,9 @@
 // rolled back, except the loader file when the application download fails.
 bool RunInstall();
 
+// True after a RunInstall that completed with the new files queued for the
+// next restart (someone held an installed file): there is nothing new to
+// launch yet.
+bool InstallWaitsForRestart();
+
 #endif  // INSTALL_INSTALL_SEQUENCE_H_

@@ -1,10 +1,10 @@
 #include "registration/update_task.h"
 
 #include <cstdint>
-
-#include "install/product_constants.h"
 #include <vector>
 
+#include "install/product_constants.h"
+#include "install/staged_swap.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
 #include "platform/folders.h"
@@ -75,28 +75,29 @@ uint32_t CopyContent(platform::Handle source, platform::Handle target) {
   return platform::kErrorSuccess;
 }
 
-// A fresh file beside updater.exe with the held program's bytes, renamed
-// over it: no half-written updater, nothing carried over from the source
-// (no download mark, no read-only attribute). Returns 0 or the error code.
-uint32_t StageAndReplace(const std::wstring& updater) {
-  const std::wstring staging = updater + kStagingSuffix;
-  platform::Handle target = platform::CreateFileW(LongPathForm(staging), platform::kGenericWrite, 0,
+// A fresh file beside updater.exe with the held program's bytes, swapped
+// in: no half-written updater, nothing carried over from the source (no
+// download mark, no read-only attribute). Returns 0 or the error code.
+uint32_t StageAndSwap(const std::wstring& updater) {
+  const std::wstring staging = LongPathForm(updater + kStagingSuffix);
+  platform::Handle target = platform::CreateFileW(staging, platform::kGenericWrite, 0,
                                                   platform::kCreateAlways,
                                                   platform::kFileAttributeNormal);
   if (target == platform::kInvalidHandleValue) return platform::GetLastError();
   uint32_t error = CopyContent(g_ownImage, target);
   platform::CloseHandle(target);
-  if (error == platform::kErrorSuccess &&
-      !platform::MoveFileExW(LongPathForm(staging), LongPathForm(updater),
-                             platform::kMovefileReplaceExisting |
-                                 platform::kMovefileWriteThrough)) {
-    error = platform::GetLastError();
+  if (error != platform::kErrorSuccess) {
+    platform::DeleteFileW(staging);
+    return error;
   }
-  if (error != platform::kErrorSuccess) platform::DeleteFileW(LongPathForm(staging));
-  return error;
+  return SwapInUpdater(staging);
 }
 
 }  // namespace
+
+uint32_t SwapInUpdater(const std::wstring& staged) {
+  return SwapInFile(staged, kUpdaterExeName);
+}
 
 bool CopyCommandLine(const std::wstring& line, wchar_t* buffer, size_t capacity) {
   if (line.size() + 1 > capacity) return false;
@@ -113,7 +114,7 @@ void InstallUpdaterCopy() {
       platform::OutputDebugStringA("[Install] Running as the updater copy: left as it is\n");
       return;
     }
-    error = StageAndReplace(updater);
+    error = StageAndSwap(updater);
   }
   if (error != platform::kErrorSuccess) {
     platform::OutputDebugStringA("[Install] Failed to copy updater: " + std::to_string(error) +

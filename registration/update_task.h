@@ -5,11 +5,20 @@
 #define REGISTRATION_UPDATE_TASK_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+
+// Puts the complete, flushed file `staged` (a path beside updater.exe in the
+// install folder) in place of updater.exe: the installed updater renamed aside
+// (read-only cleared first, restored on failure), the staged file moved in, the
+// backup deleted (or at the next run / restart when it is in use, e.g. the
+// running updater). Returns 0 or the Windows error code; on failure the old
+// updater.exe is in place with the attributes it had and `staged` is deleted.
+uint32_t SwapInUpdater(const std::wstring& staged);
 
 // Copies the running program's held file (g_ownImage, own_image.h) to a
 // staging file beside GetInstallPath(kUpdaterExeName), flushes it and
-// renames it over the updater. Nothing is copied when the running program
+// swaps it in with SwapInUpdater. Nothing is copied when the running program
 // is that updater already (same file, whatever the path says); that is
 // traced. A failure (the file not held included) is traced with its code
 // and otherwise ignored; the staging file does not stay behind.

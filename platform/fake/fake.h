@@ -576,8 +576,17 @@ int OpenFindHandleCount();
 struct PendingMove {
   std::wstring from;
   std::wstring to;
+  uint32_t flags = 0;
 };
 const std::vector<PendingMove>& PendingMoves();
+// Every deferred MoveFileExW fails with the code (0: none do), as for a
+// caller that may not write the restart queue.
+void FailDelayedMoves(uint32_t code);
+// Windows starts again: every program ends and every handle closes, then
+// the queued operations run in their order, as the session manager does:
+// a missing source is skipped, an existing target is replaced only with
+// MOVEFILE_REPLACE_EXISTING; the queue is then empty.
+void RestartWindows();
 
 // ---- File system: working through handles ----
 // Adds a second name for an existing file (CreateHardLinkW): both names

@@ -61,6 +61,7 @@ uintptr_t g_nextSearch = 0x7f000000;  // apart from kernel handles
 std::map<std::wstring, uint32_t> g_failedSearches;
 std::function<void(FindCall, const std::wstring&)> g_onFindCall;
 std::vector<PendingMove> g_pendingMoves;
+uint32_t g_delayedMoveError = 0;
 std::map<std::wstring, uint32_t> g_flushErrors;
 std::function<uint32_t(const std::wstring&, const std::wstring&)> g_onMoveFile;
 std::function<void(FileCall, const std::wstring&)> g_onFileCall;
@@ -261,6 +262,7 @@ void ResetFiles() {
   g_failedSearches.clear();
   g_onFindCall = nullptr;
   g_pendingMoves.clear();
+  g_delayedMoveError = 0;
   g_flushErrors.clear();
   g_onMoveFile = nullptr;
   g_onFileCall = nullptr;
@@ -373,6 +375,23 @@ void OnFindCall(std::function<void(FindCall, const std::wstring&)> hook) {
 int OpenFindHandleCount() { return static_cast<int>(g_searches.size()); }
 
 const std::vector<PendingMove>& PendingMoves() { return g_pendingMoves; }
+
+void FailDelayedMoves(uint32_t code) { g_delayedMoveError = code; }
+
+void RestartWindows() {
+  SimulateKill();
+  EndAllProcesses();
+  std::vector<PendingMove> queue;
+  queue.swap(g_pendingMoves);
+  for (const PendingMove& move : queue) {
+    if (move.to.empty()) {
+      platform::SetFileAttributesW(move.from, platform::kFileAttributeNormal);
+      platform::DeleteFileW(move.from);
+    } else {
+      platform::MoveFileExW(move.from, move.to, move.flags & platform::kMovefileReplaceExisting);
+    }
+  }
+}
 
 void FailFlushOf(const std::wstring& path, uint32_t code) { g_flushErrors[PathKey(path)] = code; }
 
@@ -765,7 +784,8 @@ bool MoveFileExW(const std::wstring& from, const std::wstring& to, uint32_t flag
   // down; the stricter answer keeps the logic from relying on it.
   if (!source) return Fail(fake::MissingError(fromKey));
   if (delayed) {
-    fake::g_pendingMoves.push_back({from, to});
+    if (fake::g_delayedMoveError) return Fail(fake::g_delayedMoveError);
+    fake::g_pendingMoves.push_back({from, to, flags});
     return true;
   }
   std::wstring toKey;

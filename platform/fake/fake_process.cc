@@ -187,6 +187,14 @@ bool IsRunningImage(const std::wstring& key) {
   return false;
 }
 
+void EndAllProcesses() {
+  for (auto& process : g_processes) {
+    if (!Running(process)) continue;
+    process.terminated = true;
+    process.exitAt = g_clock;
+  }
+}
+
 void AdvanceClock(uint32_t milliseconds) { g_clock += milliseconds; }
 
 Handle RunProgram(const std::wstring& program) {

@@ -31,6 +31,8 @@ bool TakeUpdateRegion(platform::WindowHandle window, bool* erase);
 // Whether a process of the fake runs from the file with this PathKey (the
 // running program included): such a file cannot be deleted or written.
 bool IsRunningImage(const std::wstring& key);
+// Every started program ends at once (a restart of Windows).
+void EndAllProcesses();
 // MoveFileExW moved the object with PathKey fromKey (and what lies below
 // it) to toKey: running images there follow it.
 void RunningImagesMoved(const std::wstring& fromKey, const std::wstring& toKey);

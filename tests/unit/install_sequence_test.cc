@@ -484,10 +484,11 @@ TEST_F(InstallSequenceTest, FatalFailureShowsItsBoxAndStops) {
        {"folder"}},
       {"application not found", true, true, serve(kAppUrl, Status(404)),
        appFail + L"HTTP error 404" + kNetAdvice, downloadError, appStep, {"folder"}},
-      {"installed application held open", true, true,
+      {"installed application held open, and the restart queue refused", true, true,
        [this] {
          fake::AddFile(kApp, "running app");
          held_ = fake::HoldOpen(kApp, 0x1 /* FILE_SHARE_READ */);
+         fake::FailDelayedMoves(platform::kErrorAccessDenied);
        },
        L"Failed to replace Velquist.exe.\n\nError code: 32\n\nPlease close Tessaline and try again.",
        installError, Screen{90, kFinishing, L"Creating updater"}, {"folder", "shortcut", "updater"}},
@@ -684,7 +685,7 @@ const std::wstring kMutexName = L"Global\\TessalineSetupMutex";
 struct Killed {};
 
 bool IsLeftover(const std::wstring& path) {
-  for (const wchar_t* suffix : {L".tsl-new", L".tsl-old"}) {
+  for (const wchar_t* suffix : {L".tsl-new", L".tsl-old", L".tsl-restart"}) {
     std::wstring tail = suffix;
     if (path.size() > tail.size() && path.substr(path.size() - tail.size()) == tail) return true;
   }
@@ -706,6 +707,28 @@ class InstalledPairTest : public InstallSequenceTest {
   void ExpectPair(const std::optional<std::string>& loader, const std::optional<std::string>& app) {
     EXPECT_EQ(loader, fake::FileContent(kLoader)) << "installed loader";
     EXPECT_EQ(app, fake::FileContent(kApp)) << "installed application";
+  }
+
+  // No old file is lost: its bytes are somewhere in the install folder.
+  void ExpectKept(const std::optional<std::string>& content) {
+    if (!content) return;
+    bool found = false;
+    for (const std::wstring& path : fake::ListTree(kFolder)) found |= fake::FileContent(path) == content;
+    EXPECT_TRUE(found) << "lost: " << *content;
+  }
+
+  // Both new files wait under names of their own to replace the installed
+  // ones at the restart, in the swap's order.
+  void ExpectQueuedPair() {
+    ASSERT_EQ(2u, fake::PendingMoves().size());
+    const std::wstring installed[] = {kApp, kLoader};
+    const std::string bytes[] = {kAppBytes, kLoaderBytes};
+    for (int i = 0; i < 2; ++i) {
+      const fake::PendingMove& move = fake::PendingMoves()[i];
+      EXPECT_EQ(installed[i], move.to);
+      EXPECT_EQ(std::optional<std::string>(bytes[i]), fake::FileContent(move.from));
+      EXPECT_TRUE(move.flags & platform::kMovefileReplaceExisting);
+    }
   }
 
   void ExpectNoLeftovers() {
@@ -730,13 +753,15 @@ class InstalledPairTest : public InstallSequenceTest {
   }
 };
 
-enum class How { kFail, kCancel, kKill };
+// kHeld: someone holds an installed file, so the run queues the new pair
+// for the restart; kPutBackFails: the undo of a failed swap fails too.
+enum class How { kFail, kCancel, kKill, kHeld, kPutBackFails };
 
-// Every point at which a run can end early, and what makes it end there.
 struct EndPoint {
   std::string name;
   How how;
   std::function<void()> arm;
+  std::wstring held = {};  // kHeld: the installed file someone holds
 };
 
 std::vector<EndPoint> EndPoints(bool update) {
@@ -792,9 +817,11 @@ std::vector<EndPoint> EndPoints(bool update) {
   // first install only the two moves in.
   const int renames = update ? 4 : 2;
   for (int n = 0; n < renames; ++n) {
-    for (How how : {How::kFail, How::kKill}) {
-      points.push_back({"rename " + std::to_string(n) + (how == How::kKill ? ", killed" : ", fails"),
-                        how, [n, how] {
+    std::vector<How> hows = {How::kFail, How::kKill};
+    if (update && n > 0) hows.push_back(How::kPutBackFails);
+    for (How how : hows) {
+      const char* what = how == How::kKill ? ", killed" : how == How::kFail ? ", fails" : ", fails and a put-back fails";
+      points.push_back({"rename " + std::to_string(n) + what, how, [n, how] {
                           auto calls = std::make_shared<int>(0);
                           fake::OnMoveFile([n, how, calls](const std::wstring& from,
                                                            const std::wstring& to) -> uint32_t {
@@ -804,11 +831,20 @@ std::vector<EndPoint> EndPoints(bool update) {
                                      path.compare(0, kLoader.size(), kLoader) == 0;
                             };
                             if (!ours(from) && !ours(to)) return 0;
-                            if ((*calls)++ != n) return 0;
-                            if (how == How::kKill) throw Killed{};
-                            return platform::kErrorAccessDenied;
+                            int call = (*calls)++;
+                            if (call == n && how == How::kKill) throw Killed{};
+                            if (call == n || (how == How::kPutBackFails && call > n)) {
+                              return platform::kErrorHandleDiskFull;
+                            }
+                            return 0;
                           });
                         }});
+    }
+  }
+  if (update) {
+    for (const std::wstring& installed : {kApp, kLoader}) {
+      points.push_back({fake::ToUtf8(installed) + " held without delete sharing", How::kHeld,
+                        [] {}, installed});
     }
   }
   for (const wchar_t* detail :
@@ -841,15 +877,27 @@ TEST_F(InstalledPairTest, AnyEndBeforeSuccessKeepsTheOldPairAndTheNextRunCleansU
         oldLoader = "old loader";
         oldApp = "old app";
         fake::AddFile(kLoader, *oldLoader);
-        fake::AddFile(kApp, *oldApp);
+        fake::AddFile(kApp, *oldApp, platform::kFileAttributeReadonly);
       }
       point.arm();
+      if (!point.held.empty()) held_ = fake::HoldOpen(point.held, platform::kFileShareRead);
       if (point.how == How::kKill) {
         RunUntilKilled();
+      } else if (point.how == How::kHeld) {
+        EXPECT_TRUE(Run());
+        ExpectPair(oldLoader, oldApp);
+        ExpectQueuedPair();
       } else {
         EXPECT_FALSE(Run());
-        ExpectPair(oldLoader, oldApp);
-        ExpectNoLeftovers();
+        ExpectKept(oldLoader);
+        ExpectKept(oldApp);
+        if (point.how != How::kPutBackFails) {
+          ExpectPair(oldLoader, oldApp);
+          if (update) {
+            EXPECT_EQ(platform::kFileAttributeReadonly, platform::GetFileAttributesW(kApp));
+          }
+          ExpectNoLeftovers();
+        }
       }
 
       // The next run, which cannot download anything: what it repairs is
@@ -860,7 +908,11 @@ TEST_F(InstalledPairTest, AnyEndBeforeSuccessKeepsTheOldPairAndTheNextRunCleansU
       g_cancelRequested = false;
       fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
       EXPECT_FALSE(Run());
-      ExpectPair(oldLoader, oldApp);
+      if (point.how == How::kHeld) {
+        ExpectPair(kLoaderBytes, kAppBytes);  // the queued pair, at once
+      } else {
+        ExpectPair(oldLoader, oldApp);
+      }
       ExpectNoLeftovers();
       EXPECT_FALSE(fake::MutexOwned(kMutexName)) << "a run left the setup lock held";
     }
@@ -899,31 +951,55 @@ TEST_F(InstalledPairTest, UpdateWhileTheApplicationRunsCompletesAndLeavesItRunni
   ExpectNoLeftovers();
 }
 
-TEST_F(InstalledPairTest, RefusedSwapShowsWhichFileAndKeepsTheOldPair) {
-  struct Row {
-    const char* name;
-    std::wstring held;
-    std::wstring shown;
-  };
-  const std::vector<Row> rows = {
-      {"application held without delete sharing", kApp, L"Velquist.exe"},
-      {"loader held without delete sharing, after the application was swapped", kLoader,
-       L"WebView2Loader.dll"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+// Someone holds an installed file without delete sharing: the old pair
+// stays as it was, attributes included, the new one waits for the restart.
+TEST_F(InstalledPairTest, HeldFileQueuesThePairForTheRestart) {
+  for (const std::wstring& held : {kApp, kLoader}) {
+    SCOPED_TRACE(fake::ToUtf8(held));
     Fresh();
     fake::AddFile(kLoader, "old loader");
     fake::AddFile(kApp, "old app", platform::kFileAttributeReadonly);
-    held_ = fake::HoldOpen(row.held, platform::kFileShareRead | platform::kFileShareWrite);
-    EXPECT_FALSE(Run());
-    ExpectErrorBox(L"Failed to replace " + row.shown +
-                       L".\n\nError code: 32\n\nPlease close Tessaline and try again.",
-                   L"Installation Error");
+    held_ = fake::HoldOpen(held, platform::kFileShareRead | platform::kFileShareWrite);
+    EXPECT_TRUE(Run());
+    ASSERT_EQ(1u, fake::MessageBoxes().size());
+    EXPECT_EQ(L"Tessaline will be updated when you restart your computer.",
+              fake::MessageBoxes()[0].text);
+    EXPECT_EQ(L"Tessaline", fake::MessageBoxes()[0].caption);
+    EXPECT_EQ(platform::kMbOk | platform::kMbIconInformation, fake::MessageBoxes()[0].type);
+    EXPECT_TRUE(InstallWaitsForRestart());
     ExpectPair("old loader", "old app");
-    ExpectNoLeftovers();
+    ExpectQueuedPair();
     EXPECT_GE(fake::ClockMs(), 900u) << "a sharing violation is retried for about a second";
+
+    fake::RestartWindows();
+    ExpectPair(kLoaderBytes, kAppBytes);
+    ExpectNoLeftovers();
   }
+}
+
+// A pair queued before a restart that never came is swapped in by the
+// next run once the holder is gone, and an older queued pair never wins
+// over a newer one.
+TEST_F(InstalledPairTest, QueuedPairGoesInAtTheNextRunOnceTheHolderIsGone) {
+  fake::AddFile(kLoader, "old loader");
+  fake::AddFile(kApp, "old app");
+  held_ = fake::HoldOpen(kApp, platform::kFileShareRead);
+  EXPECT_TRUE(Run());
+  ExpectQueuedPair();
+
+  // Still held: stays queued, and this run's pair is queued after it.
+  held_ = fake::HoldOpen(kApp, platform::kFileShareRead);
+  Serve();
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(4u, fake::PendingMoves().size());
+  ExpectPair("old loader", "old app");
+
+  fake::SetHttpHostDown(L"deploy.maretto.example", platform::kErrorWinHttpCannotConnect);
+  EXPECT_FALSE(Run());
+  ExpectPair(kLoaderBytes, kAppBytes);
+  ExpectNoLeftovers();
+  fake::RestartWindows();  // the queued moves find no source
+  ExpectPair(kLoaderBytes, kAppBytes);
 }
 
 TEST_F(InstalledPairTest, ReadOnlyInstalledFilesAreReplaced) {
@@ -1105,3 +1181,4 @@ TEST_F(InstallSequenceTest, UnsignedSetupSaysOnceThatNothingIsChecked) {
     EXPECT_EQ(setupSigned ? 3 : 1, checks);
   }
 }
+

@@ -53,6 +53,7 @@ TEST_F(UpdateTaskTest, UpdaterCopyOutcomes) {
     std::function<void()> afterHold;   // between the hold and the copy
     std::vector<std::string> trace;
     std::string updater;  // its content afterwards, "<missing>" when none
+    bool readOnlyAfter = false;
   };
   const std::vector<Row> rows = {
       {"first install", [] {}, [] {}, {}, kSetupBytes},
@@ -69,14 +70,24 @@ TEST_F(UpdateTaskTest, UpdaterCopyOutcomes) {
       {"install folder missing",
        [] { platform::RemoveDirectoryW(L"C:\\Program Files\\Maretto\\TSL"); }, [] {},
        {"[Install] Failed to copy updater: 3\n"}, "<missing>"},
-      {"read-only updater", [] { fake::AddFile(kUpdater, "locked", 0x1); }, [] {},
-       {"[Install] Failed to copy updater: 5\n"}, "locked"},
-      {"updater held open by another program",
+      {"read-only updater is replaced", [] { fake::AddFile(kUpdater, "locked", 0x1); }, [] {}, {},
+       kSetupBytes},
+      {"running updater is replaced, its old file deleted at the restart",
        [] {
-         fake::AddFile(kUpdater, "busy");
+         fake::AddFile(kUpdater, "running");
+         fake::ProcessScript script;
+         script.neverExits = true;
+         fake::SetProcessScript(kUpdater, script);
+         platform::CloseHandle(fake::RunProgram(kUpdater));
+       },
+       [] {}, {"[Install] Backup in use, deleted later: C:\\Program Files\\Maretto\\TSL\\updater.exe.1.tsl-old: 5\n"},
+       kSetupBytes},
+      {"read-only updater held open without delete sharing: kept as it was",
+       [] {
+         fake::AddFile(kUpdater, "busy", 0x1);
          fake::HoldOpen(kUpdater, 0x1);
        },
-       [] {}, {"[Install] Failed to copy updater: 5\n"}, "busy"},
+       [] {}, {"[Install] Failed to copy updater: 32\n"}, "busy", true},
       {"path of the running program longer than MAX_PATH",
        [] {
          std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\TessalineSetup.exe";
@@ -111,8 +122,8 @@ TEST_F(UpdateTaskTest, UpdaterCopyOutcomes) {
     EXPECT_EQ(row.trace, fake::TraceLines());
     EXPECT_EQ(row.updater, fake::FileContent(kUpdater).value_or("<missing>"));
     EXPECT_FALSE(fake::Exists(kUpdater + L".new"));
-    if (row.updater == kSetupBytes) {
-      EXPECT_EQ(0u, platform::GetFileAttributesW(kUpdater) & 0x1) << "read-only copy";
+    if (fake::Exists(kUpdater)) {
+      EXPECT_EQ(row.readOnlyAfter, (platform::GetFileAttributesW(kUpdater) & 0x1) != 0);
     }
     ReleaseOwnImage();
     fake::Reset();  // closes what HoldOpen opened

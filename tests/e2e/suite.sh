@@ -873,10 +873,95 @@ scenario_unattended_uninstall() {
   nothing_left
 }
 
+# ---------------------------------------------------------------------------
+# Only the publisher's files: a setup signed by the run's "Maretto LTD"
+# certificate (scripts/sign.sh) installs only what that certificate signed
+# (the loader may be Microsoft's), never older than what is installed.
+
+# signed_setup: E2E_SIGNED_SETUP, the setup signed once per run, and
+# E2E_SIGNED_WSETUP, its Windows path.
+signed_setup() {
+  local dir="$TSL_WORLD/codesign"
+  E2E_SIGNED_SETUP="$E2E_DIR/signed/TessalineSetup.exe"
+  E2E_SIGNED_WSETUP="$E2E_WDIR\\signed\\TessalineSetup.exe"
+  [ -f "$E2E_SIGNED_SETUP" ] && return 0
+  mkdir -p "$E2E_DIR/signed"
+  if [ ! -f "$dir/maretto.pfx" ]; then
+    tsl_codesign_make_signer "$dir" ca maretto "Maretto LTD" "Maretto LTD" &&
+      printf 'tsl-e2e\n' >"$dir/maretto.pass" &&
+      openssl pkcs12 -export -inkey "$dir/maretto.key" -in "$dir/maretto-chain.crt" \
+        -passout "file:$dir/maretto.pass" -out "$dir/maretto.pfx" || return 1
+  fi
+  "$e2e_repo/scripts/sign.sh" --pfx "$dir/maretto.pfx" --password-file "$dir/maretto.pass" \
+    --ca "$dir/ca.crt" "$e2e_build/TessalineSetup.exe" "$E2E_SIGNED_SETUP" >/dev/null
+}
+
+# variant PROGRAM VERSION SIGNER OUT: PROGRAM with its file version set to
+# VERSION ("-": as built), signed by maretto, microsoft or contoso (none:
+# unsigned).
+variant() {
+  cp "$1" "$4.unsigned" || return 1
+  if [ "$2" != - ]; then python3 "$e2e_repo/scripts/e2e/set-version.py" "$4.unsigned" "$2" || return 1; fi
+  if [ "$3" = none ]; then mv -f "$4.unsigned" "$4"; else
+    tsl_codesign_sign "$TSL_WORLD/codesign" "$3" "$4.unsigned" "$4" && rm -f "$4.unsigned"; fi
+}
+
+# serve_signed_pair VERSION [SIGNER]: Velquist.exe of that version signed by
+# SIGNER (default maretto) and the loader signed by Microsoft, served.
+serve_signed_pair() {
+  variant "$TSL_WORLD/standins/Velquist.exe" "$1" "${2:-maretto}" "$TSL_WORLD/Velquist-$1.exe" &&
+    variant "$TSL_WORLD/standins/WebView2Loader.dll" - microsoft "$TSL_WORLD/Loader-signed.dll" &&
+    tsl_world_serve $deploy $velquist_path "$TSL_WORLD/Velquist-$1.exe" &&
+    tsl_world_serve $deploy $loader_path "$TSL_WORLD/Loader-signed.dll"
+}
+
+scenario_publisher_check() {
+  scenario "signed setup: first install of signed files"
+  signed_setup || { fail "$SCENARIO: signing the setup" "sign.sh failed"; return; }
+  clean_machine
+  runtimes both
+  serve_signed_pair 1.2.0.0 || { fail "$SCENARIO: signed stand-ins" "not made"; return; }
+  install_ok signed-base "$E2E_SIGNED_WSETUP" || return
+  expect "$SCENARIO: Velquist.exe as served" "$(sha "$E2E_INSTALL/Velquist.exe")" \
+    "$(sha "$TSL_WORLD/Velquist-1.2.0.0.exe")"
+  # signer | version | what the Download Error box says (grep -E; "" = installs)
+  local signer version reason before
+  while IFS='|' read -r signer version reason; do
+    scenario "signed setup: update to Velquist.exe $version signed by $signer"
+    before="$(installed_pair)"
+    serve_signed_pair "$version" "$signer" || { fail "$SCENARIO: stand-in" "not made"; continue; }
+    run_setup "publisher-$signer-$version" "$E2E_SIGNED_WSETUP" || continue
+    e2e_click install
+    if [ -z "$reason" ]; then
+      box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
+        '[&Yes][&No]' && answer Tessaline n
+      close_setup 0
+      expect "$SCENARIO: Velquist.exe as served" "$(sha "$E2E_INSTALL/Velquist.exe")" \
+        "$(sha "$TSL_WORLD/Velquist-$version.exe")"
+      continue
+    fi
+    if e2e_box "Download Error" 60; then
+      expect_match "$SCENARIO: the box gives the reason" "$E2E_BOX_TEXT" "$reason"
+      answer "Download Error" Return
+    else
+      fail "$SCENARIO: \"Download Error\" box" "none within 60 s"
+    fi
+    close_setup 0
+    expect "$SCENARIO: the installed pair is unchanged" "$(installed_pair)" "$before"
+    expect "$SCENARIO: nothing staged is left" \
+      "$(find "$E2E_INSTALL" -mindepth 1 -maxdepth 1 -name '*.tsl-*' -printf '%f ')" ""
+  done <<'EOF'
+maretto|1.3.0.0|
+none|1.4.0.0|0x800B0100
+contoso|1.4.0.0|0x800B0004
+maretto|1.2.9.0|Older than the installed version 1\.3\.0\.0
+EOF
+}
+
 all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
   held_file start_folder renamed_source firewall_rolled_back install_folder_link
   update_cut update_running second_setup killed_setup refused_swap unattended_update
-  unattended_uninstall)
+  unattended_uninstall publisher_check)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

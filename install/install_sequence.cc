@@ -12,6 +12,7 @@
 #include "install/publisher_check.h"
 #include "install/setup_mutex.h"
 #include "install/staged_swap.h"
+#include "install/updater_refresh.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/shell.h"
@@ -187,6 +188,8 @@ bool RunSteps(const Publisher& publisher, uint32_t* generation,
 
   SetDetailText(L"Registering application");
   RegisterUninstallEntry();
+  // A refused setup fails the run; the application update stands.
+  if (!RefreshUpdater(publisher)) return false;
 
   SetProgress(100);
   SetStatusText(L"Installation complete!");

@@ -671,7 +671,8 @@ TEST_F(InstallSequenceTest, RunningAsTheUpdaterCopyLeavesItAndCompletes) {
   EXPECT_EQ(kCleanRun, screens_);
   EXPECT_EQ(std::optional<std::string>(lastWeek), fake::FileContent(kUpdater));
   EXPECT_EQ((std::vector<std::string>{"[Install] Running as the updater copy: left as it is\n",
-                                      "[Install] Registered in Add/Remove Programs\n"}),
+                                      "[Install] Registered in Add/Remove Programs\n",
+                                      "[Install] No setup published: the updater stays as it is\n"}),
             fake::TraceLines());
   EXPECT_EQ((std::vector<std::string>{"folder", "loader", "app", "shortcut", "task", "entry"}),
             Made());
@@ -1182,3 +1183,60 @@ TEST_F(InstallSequenceTest, UnsignedSetupSaysOnceThatNothingIsChecked) {
   }
 }
 
+// The weekly run (the installed updater) replaces itself only with a newer
+// setup its own signer published; the application update stands either way.
+TEST_F(InstallSequenceTest, UpdaterReplacesItselfOnlyWithANewerSetupOfItsPublisher) {
+  const std::wstring setupUrl = L"https://deploy.maretto.example/executable/TessalineSetup.exe";
+  const std::string running = Signed(fake::WithVersion("MZ updater", 1, 0, 0, 0), SignedAs::kPublisher);
+  const std::string newerProgram = fake::WithVersion("MZ setup", 1, 0, 0, 1);
+  const std::string newer = Signed(newerProgram, SignedAs::kPublisher);
+  const std::string refused = "[Install] Published setup refused: Signature check failed (error 0x";
+  struct Row {
+    const char* name;
+    bool updaterSigned;
+    std::optional<std::string> served;  // nullopt: 404
+    bool replaced;
+    bool completes;
+    std::string trace;
+  };
+  const Row rows[] = {
+      {"nothing published", true, std::nullopt, false, true,
+       "[Install] No setup published: the updater stays as it is\n"},
+      {"newer, by the publisher", true, newer, true, true,
+       "[Install] Updater replaced by the published setup 1.0.0.1\n"},
+      {"same version", true, Signed(fake::WithVersion("MZ setup", 1, 0, 0, 0), SignedAs::kPublisher),
+       false, true, "[Install] Published setup is not newer than the updater (1.0.0.0): left as it is\n"},
+      {"older", true, Signed(fake::WithVersion("MZ setup", 0, 9, 0, 0), SignedAs::kPublisher), false,
+       true, "[Install] Published setup is not newer than the updater (0.9.0.0): left as it is\n"},
+      {"no version", true, Signed("MZ setup", SignedAs::kPublisher), false, true,
+       "[Install] Published setup is not newer than the updater (no version): left as it is\n"},
+      {"newer, unsigned", true, newerProgram, false, false, refused + "800B0100)\n"},
+      {"newer, by Microsoft", true, Signed(newerProgram, SignedAs::kMicrosoft), false, false,
+       refused + "800B0004)\n"},
+      {"newer, altered", true, Signed(newerProgram, SignedAs::kAltered), false, false,
+       refused + "80096010)\n"},
+      {"unsigned updater", false, newer, false, true,
+       "[Install] Updater is not signed: it does not replace itself\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    const std::string updater = row.updaterSigned ? running : "MZ unsigned updater";
+    fake::AddFile(kUpdater, updater);
+    fake::SetModuleFileName(kUpdater);
+    if (row.served) fake::SetHttpResponse(setupUrl, Body(*row.served));
+    EXPECT_EQ(row.completes, Run());
+    EXPECT_EQ(kAppBytes, fake::FileContent(kApp)) << "the application update stands";
+    EXPECT_EQ(row.replaced ? *row.served : updater, fake::FileContent(kUpdater));
+    int count = 0;
+    for (const std::string& line : fake::TraceLines()) count += line == row.trace;
+    EXPECT_EQ(1, count) << "trace: " << ::testing::PrintToString(fake::TraceLines());
+    EXPECT_EQ(std::vector<std::wstring>{}, [] {
+      std::vector<std::wstring> staged;
+      for (const std::wstring& path : fake::ListTree(kFolder)) {
+        if (path.find(L"setup-new") != std::wstring::npos) staged.push_back(path);
+      }
+      return staged;
+    }()) << "the fetched setup does not stay";
+  }
+}

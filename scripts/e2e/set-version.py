@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Sets the file version of a Windows program in place: the first
-VS_FIXEDFILEINFO (signature 0xFEEF04BD) gets dwFileVersionMS/LS for A.B.C.D.
-Run before signing; a program without a version resource is an error.
+"""Sets the file version of a Windows program in place: the VS_FIXEDFILEINFO
+(signature 0xFEEF04BD) after the resource's "VS_VERSION_INFO" key gets
+dwFileVersionMS/LS for A.B.C.D. Run before signing; a program without a
+version resource is an error.
 
     set-version.py FILE A.B.C.D
 """
@@ -18,7 +19,10 @@ def main():
         sys.exit("set-version: the version is A.B.C.D, each 0..65535")
     with open(path, "rb") as f:
         data = bytearray(f.read())
-    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    # The key first: the signature's four bytes may also stand in the code
+    # of a program that reads version resources.
+    key = data.find("VS_VERSION_INFO".encode("utf-16-le"))
+    at = data.find(struct.pack("<I", 0xFEEF04BD), key) if key >= 0 else -1
     if at < 0:
         sys.exit(f"set-version: {path} has no version resource")
     # dwSignature, dwStrucVersion, then dwFileVersionMS and dwFileVersionLS.

@@ -142,10 +142,10 @@ install_screens=(
   "Installation complete!|Registering application"
   "Installation complete!|Ready to launch")
 
-# install_ok NAME: a whole install from a click to the answered launch
-# question, and the window closed.
+# install_ok NAME [PROGRAM]: a whole install (by PROGRAM, default the
+# setup) from a click to the answered launch question, and the window closed.
 install_ok() {
-  run_setup "$1" || return 1
+  run_setup "$@" || return 1
   e2e_click install
   box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
     '[&Yes][&No]' || return 1
@@ -958,10 +958,50 @@ maretto|1.2.9.0|Older than the installed version 1\.3\.0\.0
 EOF
 }
 
+# The weekly run of a signed updater.exe replaces it only with a newer setup
+# signed by the same publisher; nothing served (404), an older or an unsigned
+# one leave it (the last fails the run).
+scenario_updater_refresh() {
+  scenario "signed updater: base install"
+  signed_setup || { fail "$SCENARIO: signing the setup" "sign.sh failed"; return; }
+  clean_machine
+  runtimes both
+  serve_signed_pair 1.2.0.0 || { fail "$SCENARIO: signed stand-ins" "not made"; return; }
+  install_ok refresh-base "$E2E_SIGNED_WSETUP" || return
+  expect "$SCENARIO: updater.exe is the signed setup" "$(sha "$E2E_INSTALL/updater.exe")" \
+    "$(sha "$E2E_SIGNED_SETUP")"
+  local setup_path=/executable/TessalineSetup.exe version signer want_exit outcome before variant_file
+  # version | signer ("-": nothing served) | exit code | updater.exe afterwards
+  while IFS='|' read -r version signer want_exit outcome; do
+    scenario "weekly run of the signed updater, setup served: $version $signer"
+    before="$(sha "$E2E_INSTALL/updater.exe")"
+    variant_file="$TSL_WORLD/Setup-$version-$signer.exe"
+    rm -f "$(tsl_world_served $deploy $setup_path)"
+    if [ "$signer" != - ] && ! { variant "$e2e_build/TessalineSetup.exe" "$version" "$signer" \
+      "$variant_file" && tsl_world_serve $deploy $setup_path "$variant_file"; }; then
+      fail "$SCENARIO: served setup" "not made"
+      continue
+    fi
+    unseen_run "refresh-$version-$signer" "$want_exit"
+    if [ "$outcome" = replaced ]; then
+      expect "$SCENARIO: updater.exe is the served setup" "$(sha "$E2E_INSTALL/updater.exe")" \
+        "$(sha "$variant_file")"
+    else
+      expect "$SCENARIO: updater.exe is unchanged" "$(sha "$E2E_INSTALL/updater.exe")" "$before"
+    fi
+  done <<'EOF'
+-|-|0|kept
+0.9.0.0|maretto|0|kept
+1.0.0.1|none|1|kept
+1.0.0.1|maretto|0|replaced
+EOF
+  rm -f "$(tsl_world_served $deploy $setup_path)"
+}
+
 all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
   held_file start_folder renamed_source firewall_rolled_back install_folder_link
   update_cut update_running second_setup killed_setup refused_swap unattended_update
-  unattended_uninstall publisher_check)
+  unattended_uninstall publisher_check updater_refresh)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

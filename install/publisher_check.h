@@ -3,6 +3,9 @@
 // is held (no writing, renaming or deleting by anyone) until it is swapped
 // in, and the application is never older than the one it replaces. A setup
 // that is not validly signed (a development build) checks nothing.
+// Wine 8's WinVerifyTrust does not check that a chain ends in a trusted
+// root: there the signer's names are what tells the publisher's files from
+// anyone else's.
 #ifndef INSTALL_PUBLISHER_CHECK_H_
 #define INSTALL_PUBLISHER_CHECK_H_
 

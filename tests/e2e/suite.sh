@@ -915,13 +915,19 @@ serve_signed_pair() {
     tsl_world_serve $deploy $loader_path "$TSL_WORLD/Loader-signed.dll"
 }
 
-scenario_publisher_check() {
-  scenario "signed setup: first install of signed files"
-  signed_setup || { fail "$SCENARIO: signing the setup" "sign.sh failed"; return; }
+# signed_base NAME: a clean machine on which the signed setup installed
+# Velquist.exe 1.2.0.0 (signed by the publisher) and the loader (Microsoft's).
+signed_base() {
+  signed_setup || { fail "$SCENARIO: signing the setup" "sign.sh failed"; return 1; }
   clean_machine
   runtimes both
-  serve_signed_pair 1.2.0.0 || { fail "$SCENARIO: signed stand-ins" "not made"; return; }
-  install_ok signed-base "$E2E_SIGNED_WSETUP" || return
+  serve_signed_pair 1.2.0.0 || { fail "$SCENARIO: signed stand-ins" "not made"; return 1; }
+  install_ok "$1" "$E2E_SIGNED_WSETUP"
+}
+
+scenario_publisher_check() {
+  scenario "signed setup: first install of signed files"
+  signed_base signed-base || return
   expect "$SCENARIO: Velquist.exe as served" "$(sha "$E2E_INSTALL/Velquist.exe")" \
     "$(sha "$TSL_WORLD/Velquist-1.2.0.0.exe")"
   # signer | version | what the Download Error box says (grep -E; "" = installs)
@@ -963,11 +969,7 @@ EOF
 # one leave it (the last fails the run).
 scenario_updater_refresh() {
   scenario "signed updater: base install"
-  signed_setup || { fail "$SCENARIO: signing the setup" "sign.sh failed"; return; }
-  clean_machine
-  runtimes both
-  serve_signed_pair 1.2.0.0 || { fail "$SCENARIO: signed stand-ins" "not made"; return; }
-  install_ok refresh-base "$E2E_SIGNED_WSETUP" || return
+  signed_base refresh-base || return
   expect "$SCENARIO: updater.exe is the signed setup" "$(sha "$E2E_INSTALL/updater.exe")" \
     "$(sha "$E2E_SIGNED_SETUP")"
   local setup_path=/executable/TessalineSetup.exe version signer want_exit outcome before variant_file

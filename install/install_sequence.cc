@@ -9,8 +9,10 @@
 #include "install/install_folder.h"
 #include "install/prerequisites.h"
 #include "install/product_constants.h"
+#include "install/publisher_check.h"
 #include "install/setup_mutex.h"
 #include "install/staged_swap.h"
+#include "install/updater_refresh.h"
 #include "platform/dialog.h"
 #include "platform/file.h"
 #include "platform/shell.h"
@@ -57,13 +59,36 @@ bool InstallPrerequisite(const wchar_t* host, const wchar_t* path, const wchar_t
   return false;
 }
 
+// Downloads the installed file `name` to its staged name and checks it,
+// keeping the hold in its place of held[]; false with the reason in
+// *errorText.
+bool DownloadChecked(const Publisher& publisher, const wchar_t* name, const wchar_t* urlPath,
+                     uint32_t generation, platform::Handle held[kSwappedFileCount],
+                     std::wstring* errorText) {
+  int slot = 0;
+  while (std::wstring(kSwappedFiles[slot]) != name) ++slot;
+  const std::wstring staged = StagedPath(name, generation);
+  return DownloadFile(kDeployHost, urlPath, staged, errorText) &&
+         CheckDownload(publisher, name, staged, &held[slot], errorText);
+}
+
+void CloseHolds(platform::Handle held[kSwappedFileCount]) {
+  for (int file = 0; file < kSwappedFileCount; ++file) {
+    if (held[file] != platform::kInvalidHandleValue) platform::CloseHandle(held[file]);
+    held[file] = platform::kInvalidHandleValue;
+  }
+}
+
 // The steps of one run, from the prerequisites to the registration; false
 // after a fatal failure (its box already shown) or a cancel. The installed
 // files change only at the swap, after the last cancel check.
 // *generation is set once the install folder is repaired; *keepStaged when
 // an undo of the swap failed and the next run's repair needs the staged
 // files to finish it.
-bool RunSteps(uint32_t* generation, bool* keepStaged) {
+// held[] are the holds on the checked staged files (kSwappedFiles' order),
+// closed right before the swap.
+bool RunSteps(const Publisher& publisher, uint32_t* generation,
+              platform::Handle held[kSwappedFileCount], bool* keepStaged) {
   std::wstring errorText;
   const std::wstring appPath = GetInstallPath(kAppExeName);
 
@@ -112,8 +137,8 @@ bool RunSteps(uint32_t* generation, bool* keepStaged) {
   if (CancelRequested()) return false;
   SetProgress(50);
   SetDetailText(L"Downloading WebView2Loader.dll");
-  if (!DownloadFile(kDeployHost, kLoaderDownloadPath, StagedPath(kLoaderDllName, *generation),
-                    &errorText)) {
+  if (!DownloadChecked(publisher, kLoaderDllName, kLoaderDownloadPath, *generation, held,
+                       &errorText)) {
     ShowFatal(L"Failed to download WebView2Loader.dll.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
     return false;
@@ -122,8 +147,8 @@ bool RunSteps(uint32_t* generation, bool* keepStaged) {
   if (CancelRequested()) return false;
   SetProgress(70);
   SetDetailText(L"Downloading application files");
-  if (!DownloadFile(kDeployHost, kAppDownloadPath, StagedPath(kAppExeName, *generation),
-                    &errorText)) {
+  if (!DownloadChecked(publisher, kAppExeName, kAppDownloadPath, *generation, held,
+                       &errorText)) {
     // The staged loader goes after the box; the installed one stays.
     ShowFatal(L"Failed to download application.\n\n" + errorText + kDownloadAdvice,
               kDownloadErrorCaption);
@@ -147,6 +172,9 @@ bool RunSteps(uint32_t* generation, bool* keepStaged) {
   InstallUpdaterCopy();
 
   if (CancelRequested()) return false;
+  // The swap renames the checked files: nobody else could change them
+  // while they were held.
+  CloseHolds(held);
   SwapResult swapped = SwapInStagedFiles(*generation, &failure);
   if (swapped == SwapResult::kRefused) {
     *keepStaged = !failure.undone;
@@ -160,6 +188,8 @@ bool RunSteps(uint32_t* generation, bool* keepStaged) {
 
   SetDetailText(L"Registering application");
   RegisterUninstallEntry();
+  // A refused setup fails the run; the application update stands.
+  if (!RefreshUpdater(publisher)) return false;
 
   SetProgress(100);
   SetStatusText(L"Installation complete!");
@@ -181,9 +211,16 @@ bool RunInstall() {
     return Finish(false);
   }
   g_waitsForRestart = false;
+  const Publisher publisher = ReadPublisher();
+  if (!publisher.isSigned) {
+    platform::OutputDebugStringA("[Install] Setup is not signed: downloaded files are not checked\n");
+  }
   uint32_t generation = 0;
   bool keepStaged = false;
-  bool completed = RunSteps(&generation, &keepStaged);
+  platform::Handle held[kSwappedFileCount] = {platform::kInvalidHandleValue,
+                                              platform::kInvalidHandleValue};
+  bool completed = RunSteps(publisher, &generation, held, &keepStaged);
+  CloseHolds(held);
   if (generation != 0 && !keepStaged) RemoveStagedFiles(generation);
   ReleaseSetupMutex(lock);
   return Finish(completed);

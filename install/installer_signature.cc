@@ -1,5 +1,7 @@
 #include "install/installer_signature.h"
 
+#include <algorithm>
+
 #include "platform/file.h"
 #include "platform/trust.h"
 
@@ -10,33 +12,26 @@ bool Accepted(uint32_t result) {
          result == platform::kCryptERevocationOffline;
 }
 
-// Whether the primary signer (not a time-stamp counter-signer) is the
-// publisher by both its common name and its organisation.
-bool SignedByPublisher(platform::TrustState state) {
+// The primary signer (not a time-stamp counter-signer) of a verified state.
+SignerName PrimarySigner(platform::TrustState state) {
+  SignerName name;
   platform::ProviderData data = platform::WTHelperProvDataFromStateData(state);
-  if (!data) return false;
+  if (!data) return name;
   platform::ProviderSigner signer = platform::WTHelperGetProvSignerFromChain(data, 0, false, 0);
-  if (!signer) return false;
+  if (!signer) return name;
   platform::CertContext cert = platform::WTHelperGetProvCertFromChain(signer, 0);
-  if (!cert) return false;
-  std::wstring commonName, organization;
+  if (!cert) return name;
   platform::CertGetNameStringW(cert, platform::kCertNameAttrType, 0, platform::kSzOidCommonName,
-                               &commonName);
+                               &name.commonName);
   platform::CertGetNameStringW(cert, platform::kCertNameAttrType, 0,
-                               platform::kSzOidOrganizationName, &organization);
-  return commonName == kInstallerPublisher && organization == kInstallerPublisher;
+                               platform::kSzOidOrganizationName, &name.organization);
+  return name;
 }
 
 }  // namespace
 
-uint32_t CheckInstallerSignature(const std::wstring& path, platform::Handle* held) {
-  *held = platform::kInvalidHandleValue;
-  platform::Handle file = platform::CreateFileW(path, platform::kGenericRead,
-                                                platform::kFileShareRead, platform::kOpenExisting,
-                                                platform::kFileAttributeNormal);
-  if (file == platform::kInvalidHandleValue) {
-    return static_cast<uint32_t>(platform::HResultFromWin32(platform::GetLastError()));
-  }
+uint32_t VerifyFileSignature(platform::Handle file, const std::wstring& path, SignerName* signer) {
+  *signer = SignerName();
   platform::WinTrustData data;
   data.uiChoice = platform::kWtdUiNone;
   // An offline machine must still be able to install: revocation is looked
@@ -51,13 +46,31 @@ uint32_t CheckInstallerSignature(const std::wstring& path, platform::Handle* hel
   // No interactive user: the check never shows anything.
   uint32_t result = platform::WinVerifyTrust(platform::kInvalidHandleValue,
                                              platform::kWintrustActionGenericVerifyV2, &data);
-  if (Accepted(result) && !SignedByPublisher(data.stateData)) {
-    result = platform::kTrustESubjectNotTrusted;
+  if (Accepted(result)) {
+    *signer = PrimarySigner(data.stateData);
+    result = 0;
   }
   data.stateAction = platform::kWtdStateactionClose;
   platform::WinVerifyTrust(platform::kInvalidHandleValue, platform::kWintrustActionGenericVerifyV2,
                            &data);
-  if (!Accepted(result)) {
+  return result;
+}
+
+uint32_t HoldSignedFile(const std::wstring& path, const std::vector<SignerName>& accepted,
+                        platform::Handle* held) {
+  *held = platform::kInvalidHandleValue;
+  platform::Handle file = platform::CreateFileW(path, platform::kGenericRead,
+                                                platform::kFileShareRead, platform::kOpenExisting,
+                                                platform::kFileAttributeNormal);
+  if (file == platform::kInvalidHandleValue) {
+    return static_cast<uint32_t>(platform::HResultFromWin32(platform::GetLastError()));
+  }
+  SignerName signer;
+  uint32_t result = VerifyFileSignature(file, path, &signer);
+  if (result == 0 && std::find(accepted.begin(), accepted.end(), signer) == accepted.end()) {
+    result = platform::kTrustESubjectNotTrusted;
+  }
+  if (result != 0) {
     platform::CloseHandle(file);
     return result;
   }
@@ -65,9 +78,17 @@ uint32_t CheckInstallerSignature(const std::wstring& path, platform::Handle* hel
   return 0;
 }
 
-std::wstring InstallerSignatureError(uint32_t result) {
+uint32_t CheckInstallerSignature(const std::wstring& path, platform::Handle* held) {
+  return HoldSignedFile(path, {{kInstallerPublisher, kInstallerPublisher}}, held);
+}
+
+std::wstring HexCode(uint32_t code) {
   static const wchar_t kDigits[] = L"0123456789ABCDEF";
   std::wstring hex;
-  for (int shift = 28; shift >= 0; shift -= 4) hex += kDigits[(result >> shift) & 0xF];
-  return L"Installer signature check failed (error 0x" + hex + L")";
+  for (int shift = 28; shift >= 0; shift -= 4) hex += kDigits[(code >> shift) & 0xF];
+  return hex;
+}
+
+std::wstring InstallerSignatureError(uint32_t result) {
+  return L"Installer signature check failed (error 0x" + HexCode(result) + L")";
 }

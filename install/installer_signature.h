@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -12,21 +13,40 @@
 // Microsoft's runtime installers.
 inline constexpr wchar_t kInstallerPublisher[] = L"Microsoft Corporation";
 
+// A certificate's subject, by the two names the checks compare.
+struct SignerName {
+  std::wstring commonName;
+  std::wstring organization;
+  bool operator==(const SignerName& other) const {
+    return commonName == other.commonName && organization == other.organization;
+  }
+};
+
+// WinVerifyTrust through the open `file` (at `path`): generic verify v2, no
+// UI, revocation of the whole chain but the root from cached data only.
+// Returns 0 (revocation that could not be determined included) with
+// *signer the primary signer's subject (empty names when it cannot be
+// read); else the failing result.
+uint32_t VerifyFileSignature(platform::Handle file, const std::wstring& path, SignerName* signer);
+
 // Opens the file for reading, sharing only reading (no writing, renaming or
 // deleting while it is held), and checks it through that handle with
-// WinVerifyTrust (generic verify v2, no UI, revocation of the whole chain but
-// the root from cached data only). Accepts a result of 0, and revocation
-// that could not be determined (CERT_E_REVOCATION_FAILURE,
-// CRYPT_E_REVOCATION_OFFLINE), when the primary signer's certificate has
-// common name and organisation kInstallerPublisher; another signer gives
+// VerifyFileSignature; a signer not in `accepted` gives
 // TRUST_E_SUBJECT_NOT_TRUSTED. Returns 0 with *held the open handle, which
-// the caller keeps until the installer has started and then closes; else the
-// failing result (an HRESULT; a failed open as HRESULT_FROM_WIN32) with
-// nothing held.
+// the caller closes once the file has been used; else the failing result (a
+// failed open as HRESULT_FROM_WIN32) with nothing held.
+uint32_t HoldSignedFile(const std::wstring& path, const std::vector<SignerName>& accepted,
+                        platform::Handle* held);
+
+// HoldSignedFile for a runtime installer: signed by kInstallerPublisher
+// (common name and organisation), held until the installer has started.
 uint32_t CheckInstallerSignature(const std::wstring& path, platform::Handle* held);
 
 // "Installer signature check failed (error 0x" + the result in 8 upper-case
 // hexadecimal digits + ")".
 std::wstring InstallerSignatureError(uint32_t result);
+
+// The code in 8 upper-case hexadecimal digits.
+std::wstring HexCode(uint32_t code);
 
 #endif  // INSTALL_INSTALLER_SIGNATURE_H_

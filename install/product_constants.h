@@ -29,6 +29,8 @@ inline constexpr const wchar_t* kProductFolders[kProductFolderCount] = {
 inline constexpr wchar_t kDeployHost[] = L"deploy.maretto.example";
 inline constexpr wchar_t kAppDownloadPath[] = L"/executable/Velquist.exe";
 inline constexpr wchar_t kLoaderDownloadPath[] = L"/executable/WebView2Loader.dll";
+// The setup itself, which the installed updater replaces itself with.
+inline constexpr wchar_t kSetupDownloadPath[] = L"/executable/TessalineSetup.exe";
 inline constexpr wchar_t kVcRedistHost[] = L"aka.ms";
 inline constexpr wchar_t kVcRedistPath[] = L"/vs/17/release/vc_redist.x64.exe";
 inline constexpr wchar_t kWebView2Host[] = L"go.microsoft.com";

@@ -64,6 +64,19 @@ bool IsSameFile(platform::Handle a, platform::Handle b) {
          x.volumeSerialNumber == y.volumeSerialNumber && x.fileIndex == y.fileIndex;
 }
 
+bool IsOwnImageAt(const std::wstring& path) {
+  if (g_ownImage == platform::kInvalidHandleValue) return false;
+  platform::Handle other =
+      platform::CreateFileW(LongPathForm(path), platform::kFileReadAttributes,
+                            platform::kFileShareRead | platform::kFileShareWrite |
+                                platform::kFileShareDelete,
+                            platform::kOpenExisting, platform::kFileAttributeNormal);
+  if (other == platform::kInvalidHandleValue) return false;
+  bool same = IsSameFile(g_ownImage, other);
+  platform::CloseHandle(other);
+  return same;
+}
+
 void HoldOwnImage(const char* tag) {
   ReleaseOwnImage();
   std::wstring self;

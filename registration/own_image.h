@@ -30,6 +30,10 @@ void LetOwnImageMove(const std::wstring& path);
 // Closes the hold (the file can then be renamed again); safe to repeat.
 void ReleaseOwnImage();
 
+// Whether the held file is the very file at `path` (volume and file index,
+// not the path's text); false when nothing is held or nothing is there.
+bool IsOwnImageAt(const std::wstring& path);
+
 // Whether two open handles lead to the same file: same volume serial and
 // file index, whatever the paths; false when either cannot be queried.
 bool IsSameFile(platform::Handle a, platform::Handle b);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "install/product_constants.h"
+#include "install/publisher_check.h"
 #include "install/staged_swap.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
@@ -43,20 +44,6 @@ bool StartHidden(const std::wstring& program, wchar_t* buffer, platform::Handle*
                                   static_cast<uint16_t>(platform::kSwHide), process, thread);
 }
 
-// Whether `file` is the very file at `path` (volume and file index, not the
-// path's text); false when nothing is there.
-bool IsFileAt(platform::Handle file, const std::wstring& path) {
-  platform::Handle other =
-      platform::CreateFileW(LongPathForm(path), platform::kFileReadAttributes,
-                            platform::kFileShareRead | platform::kFileShareWrite |
-                                platform::kFileShareDelete,
-                            platform::kOpenExisting, platform::kFileAttributeNormal);
-  if (other == platform::kInvalidHandleValue) return false;
-  bool same = IsSameFile(file, other);
-  platform::CloseHandle(other);
-  return same;
-}
-
 // Writes every byte of `source` (from its start) to `target` and flushes it.
 // Returns 0 or the error code.
 uint32_t CopyContent(platform::Handle source, platform::Handle target) {
@@ -90,6 +77,19 @@ uint32_t StageAndSwap(const std::wstring& updater) {
     platform::DeleteFileW(staging);
     return error;
   }
+  // An old setup left in Downloads must not take the updater back; the
+  // staged copy's version is the held program's own.
+  uint64_t installed = 0;
+  uint64_t mine = 0;
+  if (ReadFileVersion(updater, &installed) &&
+      (!ReadFileVersion(staging, &mine) || mine < installed)) {
+    platform::DeleteFileW(staging);
+    const std::wstring version = VersionText(installed);
+    platform::OutputDebugStringA("[Install] The installed updater is newer (" +
+                                 std::string(version.begin(), version.end()) +
+                                 "): left as it is\n");
+    return platform::kErrorSuccess;
+  }
   return SwapInUpdater(staging);
 }
 
@@ -110,7 +110,7 @@ void InstallUpdaterCopy() {
   const std::wstring updater = GetInstallPath(kUpdaterExeName);
   uint32_t error = g_ownImageError;
   if (g_ownImage != platform::kInvalidHandleValue) {
-    if (IsFileAt(g_ownImage, updater)) {
+    if (IsOwnImageAt(updater)) {
       platform::OutputDebugStringA("[Install] Running as the updater copy: left as it is\n");
       return;
     }

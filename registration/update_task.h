@@ -19,8 +19,9 @@ uint32_t SwapInUpdater(const std::wstring& staged);
 // Copies the running program's held file (g_ownImage, own_image.h) to a
 // staging file beside GetInstallPath(kUpdaterExeName), flushes it and
 // swaps it in with SwapInUpdater. Nothing is copied when the running program
-// is that updater already (same file, whatever the path says); that is
-// traced. A failure (the file not held included) is traced with its code
+// is that updater already (same file, whatever the path says), nor over
+// an updater of a higher file version (or with a version when ours has
+// none); both are traced. A failure (the file not held included) is traced with its code
 // and otherwise ignored; the staging file does not stay behind.
 void InstallUpdaterCopy();
 

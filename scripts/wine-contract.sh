@@ -26,6 +26,10 @@ trap 'rm -rf "$samples"' EXIT
 . "$repo/scripts/codesign-lib.sh"
 "$repo/scripts/build-windows.sh" trace_collector >/dev/null
 tsl_codesign_make_trust_samples "$samples" "$repo/build/windows/tests/trace_collector.exe"
+# A program with a version resource, for the version contract.
+"$repo/scripts/build-windows.sh" standin_velquist >/dev/null
+cp "$repo/build/windows/tests/e2e/standins/Velquist.exe" "$samples/versioned.exe"
+python3 "$repo/scripts/e2e/set-version.py" "$samples/versioned.exe" 1.2.3.4
 export TSL_TRUST_SAMPLES="Z:${samples//\//\\}"
 
 # shellcheck source=scripts/wine-env.sh

@@ -744,6 +744,14 @@ void OnWinVerifyTrust(std::function<void(const TrustCall&)> hook);
 // Verified states not yet closed with WTD_STATEACTION_CLOSE.
 int OpenTrustStateCount();
 
+// ---- Version resources ----
+// `program` (bytes starting with "MZ") with a version resource giving the
+// file version A.B.C.D, as a resource compiler leaves it; sign after this.
+// A program without one answers 1812 (it has no resources), bytes without
+// "MZ" 193.
+std::string WithVersion(const std::string& program, uint16_t a, uint16_t b, uint16_t c,
+                        uint16_t d);
+
 }  // namespace fake
 
 #endif  // PLATFORM_FAKE_FAKE_H_

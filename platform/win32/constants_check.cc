@@ -41,6 +41,7 @@
 #include "platform/trust.h"
 #include "platform/types.h"
 #include "platform/ui.h"
+#include "platform/version.h"
 
 namespace platform {
 namespace {
@@ -396,6 +397,10 @@ static_assert(Mirrors(kCertERevoked, CERT_E_REVOKED));
 static_assert(Mirrors(kCertERevocationFailure, CERT_E_REVOCATION_FAILURE));
 static_assert(Mirrors(kCryptERevocationOffline, CRYPT_E_REVOCATION_OFFLINE));
 static_assert(Mirrors(kCertNameAttrType, CERT_NAME_ATTR_TYPE));
+
+// ---- version.h
+static_assert(Mirrors(kVsFfiSignature, VS_FFI_SIGNATURE));
+static_assert(Mirrors(kErrorResourceDataNotFound, ERROR_RESOURCE_DATA_NOT_FOUND));
 
 }  // namespace
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include "platform/file.h"
 #include "platform/process.h"
 #include "platform/trust.h"
+#include "platform/version.h"
 #include "tests/contract/on_wine.h"
 
 #ifndef _WIN32
@@ -49,6 +50,7 @@ class TrustContractTest : public ::testing::Test {
     fake::AddFile(folder_ + L"\\microsoft.exe", fake::SignedContent(program, microsoft));
     fake::AddFile(folder_ + L"\\contoso.exe", fake::SignedContent(program, contoso));
     fake::AddFile(folder_ + L"\\altered.exe", altered);
+    fake::AddFile(folder_ + L"\\versioned.exe", fake::WithVersion(program, 1, 2, 3, 4));
 #endif
   }
 
@@ -182,6 +184,50 @@ TEST_F(TrustContractTest, UnsignedFileHasNoSigner) {
     EXPECT_EQ(nullptr, WTHelperGetProvSignerFromChain(provider, 0, false, 0));
   }
   Close(&data);
+}
+
+// The version of a program that the logic holds open (read, sharing
+// read) is still readable; a program without a version resource and a
+// missing file say so with Windows' codes.
+TEST_F(TrustContractTest, FileVersionIsReadFromTheVersionResource) {
+  struct Row {
+    const wchar_t* name;
+    bool held;
+    uint32_t error;  // 0: the version 1.2.3.4 is read
+  };
+  const Row rows[] = {
+      {L"versioned.exe", false, 0},
+      {L"versioned.exe", true, 0},
+      {L"unsigned.exe", false, kErrorResourceDataNotFound},
+      {L"missing.exe", false, kErrorFileNotFound},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.name, row.name + wcslen(row.name)) + (row.held ? ", held" : ""));
+    const std::wstring path = folder_ + L"\\" + row.name;
+    Handle held = kInvalidHandleValue;
+    if (row.held) {
+      held = CreateFileW(path, kGenericRead, kFileShareRead, kOpenExisting, kFileAttributeNormal);
+      ASSERT_NE(kInvalidHandleValue, held) << "open " << GetLastError();
+    }
+    SetLastError(0xDEADBEEF);
+    uint32_t size = GetFileVersionInfoSizeW(path);
+    if (row.error) {
+      EXPECT_EQ(0u, size);
+      EXPECT_EQ(row.error, GetLastError());
+    } else {
+      ASSERT_NE(0u, size) << "error " << GetLastError();
+      std::vector<uint8_t> block;
+      ASSERT_TRUE(GetFileVersionInfoW(path, size, &block)) << "error " << GetLastError();
+      EXPECT_EQ(size, block.size());
+      FixedFileInfo info;
+      info.signature = 0xDEADBEEF;
+      ASSERT_TRUE(VerQueryValueW(block, L"\\", &info));
+      EXPECT_EQ(kVsFfiSignature, info.signature);
+      EXPECT_EQ(0x00010002u, info.fileVersionMS);
+      EXPECT_EQ(0x00030004u, info.fileVersionLS);
+    }
+    if (held != kInvalidHandleValue) CloseHandle(held);
+  }
 }
 
 }  // namespace

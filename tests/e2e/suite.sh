@@ -36,6 +36,9 @@ webview2_url='https://go.microsoft.com/fwlink/p/?LinkId=2124703'
 check_advice='Please check your internet connection and firewall settings.'
 confirm_text="$(printf 'This will remove Tessaline and all associated data including:\n\n\xe2\x80\xa2 Application files\n\xe2\x80\xa2 Firewall rules\n\xe2\x80\xa2 Configuration data\n\xe2\x80\xa2 Scheduled tasks\n\nAre you sure you want to uninstall?')"
 schtasks_line='[Install] schtasks returned: 1'
+# The suite's setup is an unsigned build: it installs the unsigned stand-ins
+# and says once that it does not check them.
+unchecked_line='[Install] Setup is not signed: downloaded files are not checked'
 
 # ---------------------------------------------------------------------------
 # Starting states
@@ -139,10 +142,10 @@ install_screens=(
   "Installation complete!|Registering application"
   "Installation complete!|Ready to launch")
 
-# install_ok NAME: a whole install from a click to the answered launch
-# question, and the window closed.
+# install_ok NAME [PROGRAM]: a whole install (by PROGRAM, default the
+# setup) from a click to the answered launch question, and the window closed.
 install_ok() {
-  run_setup "$1" || return 1
+  run_setup "$@" || return 1
   e2e_click install
   box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
     '[&Yes][&No]' || return 1
@@ -232,7 +235,7 @@ EOF
   # Wine's schtasks cannot create the task (/RU SYSTEM) and exits 1: the
   # product's own line records it, as it would any refusal.
   expect "$SCENARIO: trace lines (schtasks: Wine's exit 1)" "$(e2e_trace | tr '\n' ';')" \
-    "$schtasks_line;[Install] Registered in Add/Remove Programs;"
+    "$unchecked_line;$schtasks_line;[Install] Registered in Add/Remove Programs;"
   expect "$SCENARIO: no runtime installer ran" "$(cat "$(tsl_world_standin_log)" 2>/dev/null)" ""
   expect "$SCENARIO: no request to Microsoft's hosts" \
     "$(tsl_world_requests | grep -cE 'aka\.ms|go\.microsoft\.com')" 0
@@ -259,7 +262,7 @@ scenario_update() {
   expect "$SCENARIO: updater.exe is the setup" "$(sha "$E2E_INSTALL/updater.exe")" "$(sha "$E2E_SETUP")"
   expect "$SCENARIO: entry written again" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName | sed -E 's/ +/ /g')" "REG_SZ Tessaline"
   expect "$SCENARIO: trace lines" "$(e2e_trace | tr '\n' ';')" \
-    "$schtasks_line;[Install] Registered in Add/Remove Programs;"
+    "$unchecked_line;$schtasks_line;[Install] Registered in Add/Remove Programs;"
 }
 
 scenario_runtimes() {
@@ -918,10 +921,137 @@ scenario_held_update() {
   expect "$SCENARIO: next run: nothing left behind" "$(leftovers)" ""
 }
 
+# ---------------------------------------------------------------------------
+# Only the publisher's files: a setup signed by the run's "Maretto LTD"
+# certificate (scripts/sign.sh) installs only what that certificate signed
+# (the loader may be Microsoft's), never older than what is installed.
+
+# signed_setup: E2E_SIGNED_SETUP, the setup signed once per run, and
+# E2E_SIGNED_WSETUP, its Windows path.
+signed_setup() {
+  local dir="$TSL_WORLD/codesign"
+  E2E_SIGNED_SETUP="$E2E_DIR/signed/TessalineSetup.exe"
+  E2E_SIGNED_WSETUP="$E2E_WDIR\\signed\\TessalineSetup.exe"
+  [ -f "$E2E_SIGNED_SETUP" ] && return 0
+  mkdir -p "$E2E_DIR/signed"
+  if [ ! -f "$dir/maretto.pfx" ]; then
+    tsl_codesign_make_signer "$dir" ca maretto "Maretto LTD" "Maretto LTD" &&
+      printf 'tsl-e2e\n' >"$dir/maretto.pass" &&
+      openssl pkcs12 -export -inkey "$dir/maretto.key" -in "$dir/maretto-chain.crt" \
+        -passout "file:$dir/maretto.pass" -out "$dir/maretto.pfx" || return 1
+  fi
+  "$e2e_repo/scripts/sign.sh" --pfx "$dir/maretto.pfx" --password-file "$dir/maretto.pass" \
+    --ca "$dir/ca.crt" "$e2e_build/TessalineSetup.exe" "$E2E_SIGNED_SETUP" >/dev/null
+}
+
+# variant PROGRAM VERSION SIGNER OUT: PROGRAM with its file version set to
+# VERSION ("-": as built), signed by maretto, microsoft or contoso (none:
+# unsigned).
+variant() {
+  cp "$1" "$4.unsigned" || return 1
+  if [ "$2" != - ]; then python3 "$e2e_repo/scripts/e2e/set-version.py" "$4.unsigned" "$2" || return 1; fi
+  if [ "$3" = none ]; then mv -f "$4.unsigned" "$4"; else
+    tsl_codesign_sign "$TSL_WORLD/codesign" "$3" "$4.unsigned" "$4" && rm -f "$4.unsigned"; fi
+}
+
+# serve_signed_pair VERSION [SIGNER]: Velquist.exe of that version signed by
+# SIGNER (default maretto) and the loader signed by Microsoft, served.
+serve_signed_pair() {
+  variant "$TSL_WORLD/standins/Velquist.exe" "$1" "${2:-maretto}" "$TSL_WORLD/Velquist-$1.exe" &&
+    variant "$TSL_WORLD/standins/WebView2Loader.dll" - microsoft "$TSL_WORLD/Loader-signed.dll" &&
+    tsl_world_serve $deploy $velquist_path "$TSL_WORLD/Velquist-$1.exe" &&
+    tsl_world_serve $deploy $loader_path "$TSL_WORLD/Loader-signed.dll"
+}
+
+# signed_base NAME: a clean machine on which the signed setup installed
+# Velquist.exe 1.2.0.0 (signed by the publisher) and the loader (Microsoft's).
+signed_base() {
+  signed_setup || { fail "$SCENARIO: signing the setup" "sign.sh failed"; return 1; }
+  clean_machine
+  runtimes both
+  serve_signed_pair 1.2.0.0 || { fail "$SCENARIO: signed stand-ins" "not made"; return 1; }
+  install_ok "$1" "$E2E_SIGNED_WSETUP"
+}
+
+scenario_publisher_check() {
+  scenario "signed setup: first install of signed files"
+  signed_base signed-base || return
+  expect "$SCENARIO: Velquist.exe as served" "$(sha "$E2E_INSTALL/Velquist.exe")" \
+    "$(sha "$TSL_WORLD/Velquist-1.2.0.0.exe")"
+  # signer | version | what the Download Error box says (grep -E; "" = installs)
+  local signer version reason before
+  while IFS='|' read -r signer version reason; do
+    scenario "signed setup: update to Velquist.exe $version signed by $signer"
+    before="$(installed_pair)"
+    serve_signed_pair "$version" "$signer" || { fail "$SCENARIO: stand-in" "not made"; continue; }
+    run_setup "publisher-$signer-$version" "$E2E_SIGNED_WSETUP" || continue
+    e2e_click install
+    if [ -z "$reason" ]; then
+      box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" \
+        '[&Yes][&No]' && answer Tessaline n
+      close_setup 0
+      expect "$SCENARIO: Velquist.exe as served" "$(sha "$E2E_INSTALL/Velquist.exe")" \
+        "$(sha "$TSL_WORLD/Velquist-$version.exe")"
+      continue
+    fi
+    if e2e_box "Download Error" 60; then
+      expect_match "$SCENARIO: the box gives the reason" "$E2E_BOX_TEXT" "$reason"
+      answer "Download Error" Return
+    else
+      fail "$SCENARIO: \"Download Error\" box" "none within 60 s"
+    fi
+    close_setup 0
+    expect "$SCENARIO: the installed pair is unchanged" "$(installed_pair)" "$before"
+    expect "$SCENARIO: nothing staged is left" \
+      "$(find "$E2E_INSTALL" -mindepth 1 -maxdepth 1 -name '*.tsl-*' -printf '%f ')" ""
+  done <<'EOF'
+maretto|1.3.0.0|
+none|1.4.0.0|0x800B0100
+contoso|1.4.0.0|0x800B0004
+maretto|1.2.9.0|Older than the installed version 1\.3\.0\.0
+EOF
+}
+
+# The weekly run of a signed updater.exe replaces it only with a newer setup
+# signed by the same publisher; nothing served (404), an older or an unsigned
+# one leave it (the last fails the run).
+scenario_updater_refresh() {
+  scenario "signed updater: base install"
+  signed_base refresh-base || return
+  expect "$SCENARIO: updater.exe is the signed setup" "$(sha "$E2E_INSTALL/updater.exe")" \
+    "$(sha "$E2E_SIGNED_SETUP")"
+  local setup_path=/executable/TessalineSetup.exe version signer want_exit outcome before variant_file
+  # version | signer ("-": nothing served) | exit code | updater.exe afterwards
+  while IFS='|' read -r version signer want_exit outcome; do
+    scenario "weekly run of the signed updater, setup served: $version $signer"
+    before="$(sha "$E2E_INSTALL/updater.exe")"
+    variant_file="$TSL_WORLD/Setup-$version-$signer.exe"
+    rm -f "$(tsl_world_served $deploy $setup_path)"
+    if [ "$signer" != - ] && ! { variant "$e2e_build/TessalineSetup.exe" "$version" "$signer" \
+      "$variant_file" && tsl_world_serve $deploy $setup_path "$variant_file"; }; then
+      fail "$SCENARIO: served setup" "not made"
+      continue
+    fi
+    unseen_run "refresh-$version-$signer" "$want_exit"
+    if [ "$outcome" = replaced ]; then
+      expect "$SCENARIO: updater.exe is the served setup" "$(sha "$E2E_INSTALL/updater.exe")" \
+        "$(sha "$variant_file")"
+    else
+      expect "$SCENARIO: updater.exe is unchanged" "$(sha "$E2E_INSTALL/updater.exe")" "$before"
+    fi
+  done <<'EOF'
+-|-|0|kept
+0.9.0.0|maretto|0|kept
+1.0.0.1|none|1|kept
+1.0.0.1|maretto|0|replaced
+EOF
+  rm -f "$(tsl_world_served $deploy $setup_path)"
+}
+
 all=(clean_install update runtimes signatures download_failures cancel uninstall silent_uninstall
   held_file start_folder renamed_source firewall_rolled_back install_folder_link
   update_cut update_running second_setup killed_setup unattended_update
-  unattended_uninstall launch held_update)
+  unattended_uninstall launch held_update publisher_check updater_refresh)
 [ $# -gt 0 ] && all=("$@")
 for name in "${all[@]}"; do "scenario_$name"; done
 

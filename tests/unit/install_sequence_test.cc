@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,9 +44,19 @@ const std::wstring kVcUrl = L"https://aka.ms/vs/17/release/vc_redist.x64.exe";
 const std::wstring kWebView2Url = L"https://go.microsoft.com/fwlink/p/?LinkId=2124703";
 const std::wstring kInstallerPattern = L"C:\\Windows\\Temp\\TSL-*\\TSL*.exe";
 
-const std::string kLoaderBytes = "MZ loader dll, new";
-const std::string kAppBytes = "MZ Velquist, new";
-const std::string kSetupBytes = std::string("MZ\0 setup program", 17);
+fake::Signer SignedBy(const std::wstring& subject) {
+  fake::Signer signer;
+  signer.commonName = signer.organization = subject;
+  return signer;
+}
+
+// The setup and what it downloads are signed by the publisher, as shipped.
+const fake::Signer kMaretto = SignedBy(L"Maretto LTD");
+const std::string kLoaderBytes = fake::SignedContent("MZ loader dll, new", kMaretto);
+const std::string kAppBytes =
+    fake::SignedContent(fake::WithVersion("MZ Velquist, new", 2, 0, 0, 0), kMaretto);
+const std::string kSetupBytes =
+    fake::SignedContent(std::string("MZ\0 setup program", 17), kMaretto);
 
 const std::wstring kChecking = L"Checking prerequisites...";
 const std::wstring kPrereqs = L"Installing prerequisites...";
@@ -653,13 +664,15 @@ TEST_F(InstallSequenceTest, NonFatalFailuresAreTracedAndTheInstallCompletes) {
 }
 
 TEST_F(InstallSequenceTest, RunningAsTheUpdaterCopyLeavesItAndCompletes) {
-  fake::AddFile(kUpdater, "updater from last week");
+  const std::string lastWeek = fake::SignedContent("MZ updater from last week", kMaretto);
+  fake::AddFile(kUpdater, lastWeek);
   fake::SetModuleFileName(kUpdater);
   EXPECT_TRUE(Run());
   EXPECT_EQ(kCleanRun, screens_);
-  EXPECT_EQ(std::optional<std::string>("updater from last week"), fake::FileContent(kUpdater));
+  EXPECT_EQ(std::optional<std::string>(lastWeek), fake::FileContent(kUpdater));
   EXPECT_EQ((std::vector<std::string>{"[Install] Running as the updater copy: left as it is\n",
-                                      "[Install] Registered in Add/Remove Programs\n"}),
+                                      "[Install] Registered in Add/Remove Programs\n",
+                                      "[Install] No setup published: the updater stays as it is\n"}),
             fake::TraceLines());
   EXPECT_EQ((std::vector<std::string>{"folder", "loader", "app", "shortcut", "task", "entry"}),
             Made());
@@ -1149,3 +1162,157 @@ TEST_F(InstallSequenceTest, SetupLockLetsOnlySystemAndAdministratorsIn) {
 }
 
 }  // namespace
+
+// ---- Only the publisher's files, never older ----
+
+enum class SignedAs { kPublisher, kMicrosoft, kOther, kNone, kAltered };
+
+std::string Signed(const std::string& content, SignedAs how) {
+  switch (how) {
+    case SignedAs::kPublisher: return fake::SignedContent(content, kMaretto);
+    case SignedAs::kMicrosoft: return fake::SignedContent(content, fake::Signer{});
+    case SignedAs::kOther: return fake::SignedContent(content, SignedBy(L"Contoso Ltd"));
+    case SignedAs::kNone: return content;
+    case SignedAs::kAltered: {
+      std::string altered = fake::SignedContent(content, kMaretto);
+      altered[3] ^= 0x20;
+      return altered;
+    }
+  }
+  return content;
+}
+
+TEST_F(InstalledPairTest, OnlyThePublishersFilesNotOlderThanTheInstalledOnesAreInstalled) {
+  struct Signature {
+    const char* name;
+    SignedAs how;
+    std::wstring appReason;  // empty: accepted
+    std::wstring loaderReason;
+  };
+  const std::wstring otherSigner = L"Signature check failed (error 0x800B0004)";
+  const Signature signatures[] = {
+      {"publisher", SignedAs::kPublisher, L"", L""},
+      {"Microsoft", SignedAs::kMicrosoft, otherSigner, L""},
+      {"another subject", SignedAs::kOther, otherSigner, otherSigner},
+      {"unsigned", SignedAs::kNone, L"Signature check failed (error 0x800B0100)",
+       L"Signature check failed (error 0x800B0100)"},
+      {"altered", SignedAs::kAltered, L"Signature check failed (error 0x80096010)",
+       L"Signature check failed (error 0x80096010)"},
+  };
+  struct Version {
+    const char* name;
+    std::string program;
+    std::wstring updateReason;  // over the installed 1.5.0.0; empty: accepted
+  };
+  const Version versions[] = {
+      {"higher", fake::WithVersion("MZ Velquist", 1, 6, 0, 0), L""},
+      {"equal", fake::WithVersion("MZ Velquist", 1, 5, 0, 0), L""},
+      {"lower", fake::WithVersion("MZ Velquist", 1, 4, 9, 9),
+       L"Older than the installed version 1.5.0.0"},
+      {"none", "MZ Velquist", L"No version information"},
+  };
+  const std::string oldLoader = Signed("MZ old loader", SignedAs::kPublisher);
+  const std::string oldApp = Signed(fake::WithVersion("MZ old app", 1, 5, 0, 0), SignedAs::kPublisher);
+  for (bool setupSigned : {true, false}) {
+    for (bool update : {false, true}) {
+      for (bool application : {false, true}) {
+        for (const Signature& signature : signatures) {
+          for (const Version& version : versions) {
+            if (!application && &version != &versions[0]) continue;
+            SCOPED_TRACE(std::string(setupSigned ? "signed" : "unsigned") + " setup, " +
+                         (update ? "update, " : "first install, ") +
+                         (application ? "Velquist.exe " : "WebView2Loader.dll ") + signature.name +
+                         (application ? std::string(", version ") + version.name : ""));
+            Fresh();
+            if (!setupSigned) fake::AddFile(kSetup, "MZ unsigned setup");
+            if (update) {
+              fake::AddFile(kLoader, oldLoader);
+              fake::AddFile(kApp, oldApp);
+            }
+            const std::string served =
+                Signed(application ? version.program : "MZ loader", signature.how);
+            fake::SetHttpResponse(application ? kAppUrl : kLoaderUrl, Body(served));
+            std::wstring reason = application ? signature.appReason : signature.loaderReason;
+            if (application && reason.empty() && update) reason = version.updateReason;
+            if (!setupSigned) reason.clear();
+
+            EXPECT_EQ(reason.empty(), Run());
+            ExpectNoLeftovers();
+            EXPECT_EQ(setupSigned ? 0 : 1,
+                      std::count(fake::TraceLines().begin(), fake::TraceLines().end(),
+                                 "[Install] Setup is not signed: downloaded files are not checked\n"));
+            if (reason.empty()) {
+              EXPECT_EQ(served, fake::FileContent(application ? kApp : kLoader));
+              EXPECT_TRUE(fake::MessageBoxes().empty());
+              continue;
+            }
+            ExpectPair(update ? std::optional<std::string>(oldLoader) : std::nullopt,
+                       update ? std::optional<std::string>(oldApp) : std::nullopt);
+            ExpectErrorBox((application ? L"Failed to download application.\n\n"
+                                        : L"Failed to download WebView2Loader.dll.\n\n") +
+                               reason + kNetAdvice,
+                           L"Download Error");
+          }
+        }
+      }
+    }
+  }
+}
+
+// The weekly run (the installed updater) replaces itself only with a newer
+// setup its own signer published; the application update stands either way.
+TEST_F(InstallSequenceTest, UpdaterReplacesItselfOnlyWithANewerSetupOfItsPublisher) {
+  const std::wstring setupUrl = L"https://deploy.maretto.example/executable/TessalineSetup.exe";
+  const std::string running = Signed(fake::WithVersion("MZ updater", 1, 0, 0, 0), SignedAs::kPublisher);
+  const std::string newerProgram = fake::WithVersion("MZ setup", 1, 0, 0, 1);
+  const std::string newer = Signed(newerProgram, SignedAs::kPublisher);
+  const std::string refused = "[Install] Published setup refused: Signature check failed (error 0x";
+  struct Row {
+    const char* name;
+    bool updaterSigned;
+    std::optional<std::string> served;  // nullopt: 404
+    bool replaced;
+    bool completes;
+    std::string trace;
+  };
+  const Row rows[] = {
+      {"nothing published", true, std::nullopt, false, true,
+       "[Install] No setup published: the updater stays as it is\n"},
+      {"newer, by the publisher", true, newer, true, true,
+       "[Install] Updater replaced by the published setup 1.0.0.1\n"},
+      {"same version", true, Signed(fake::WithVersion("MZ setup", 1, 0, 0, 0), SignedAs::kPublisher),
+       false, true, "[Install] Published setup is not newer than the updater (1.0.0.0): left as it is\n"},
+      {"older", true, Signed(fake::WithVersion("MZ setup", 0, 9, 0, 0), SignedAs::kPublisher), false,
+       true, "[Install] Published setup is not newer than the updater (0.9.0.0): left as it is\n"},
+      {"no version", true, Signed("MZ setup", SignedAs::kPublisher), false, true,
+       "[Install] Published setup is not newer than the updater (no version): left as it is\n"},
+      {"newer, unsigned", true, newerProgram, false, false, refused + "800B0100)\n"},
+      {"newer, by Microsoft", true, Signed(newerProgram, SignedAs::kMicrosoft), false, false,
+       refused + "800B0004)\n"},
+      {"newer, altered", true, Signed(newerProgram, SignedAs::kAltered), false, false,
+       refused + "80096010)\n"},
+      {"unsigned updater", false, newer, false, true,
+       "[Install] Updater is not signed: it does not replace itself\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    const std::string updater = row.updaterSigned ? running : "MZ unsigned updater";
+    fake::AddFile(kUpdater, updater);
+    fake::SetModuleFileName(kUpdater);
+    if (row.served) fake::SetHttpResponse(setupUrl, Body(*row.served));
+    EXPECT_EQ(row.completes, Run());
+    EXPECT_EQ(kAppBytes, fake::FileContent(kApp)) << "the application update stands";
+    EXPECT_EQ(row.replaced ? *row.served : updater, fake::FileContent(kUpdater));
+    int count = 0;
+    for (const std::string& line : fake::TraceLines()) count += line == row.trace;
+    EXPECT_EQ(1, count) << "trace: " << ::testing::PrintToString(fake::TraceLines());
+    EXPECT_EQ(std::vector<std::wstring>{}, [] {
+      std::vector<std::wstring> staged;
+      for (const std::wstring& path : fake::ListTree(kFolder)) {
+        if (path.find(L"setup-new") != std::wstring::npos) staged.push_back(path);
+      }
+      return staged;
+    }()) << "the fetched setup does not stay";
+  }
+}

@@ -130,6 +130,42 @@ TEST_F(UpdateTaskTest, UpdaterCopyOutcomes) {
   }
 }
 
+// An old setup left in Downloads never takes the updater back.
+TEST_F(UpdateTaskTest, UpdaterCopyNeverGoesOverANewerUpdater) {
+  struct Row {
+    const char* name;
+    std::string installed;
+    std::string own;
+    bool replaced;
+    const char* kept = "";  // the installed version the trace names
+  };
+  const std::string v2 = fake::WithVersion("MZ updater", 2, 0, 0, 0);
+  const Row rows[] = {
+      {"installed is older", fake::WithVersion("MZ updater", 1, 9, 9, 9), v2, true},
+      {"same version", fake::WithVersion("MZ updater", 2, 0, 0, 0), v2, true},
+      {"installed has no version", "MZ updater", v2, true},
+      {"installed is newer", fake::WithVersion("MZ updater", 2, 0, 0, 1), v2, false, "2.0.0.1"},
+      {"ours has no version", v2, "MZ setup", false, "2.0.0.0"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Fresh();
+    fake::AddFile(kSetup, row.own);
+    fake::AddFile(kUpdater, row.installed);
+    HoldOwnImage("[Install] ");
+    InstallUpdaterCopy();
+    ReleaseOwnImage();
+    EXPECT_EQ(row.replaced ? row.own : row.installed, fake::FileContent(kUpdater));
+    EXPECT_EQ(row.replaced ? std::vector<std::string>{}
+                           : std::vector<std::string>{"[Install] The installed updater is newer (" +
+                                                      std::string(row.kept) +
+                                                      "): left as it is\n"},
+              fake::TraceLines());
+    EXPECT_EQ(std::vector<std::wstring>({L"C:\\Program Files\\Maretto\\TSL", kUpdater}),
+              fake::ListTree(L"C:\\Program Files\\Maretto\\TSL"));
+  }
+}
+
 TEST_F(UpdateTaskTest, UpdaterCopyNeedsTheHold) {
   InstallUpdaterCopy();
   EXPECT_EQ((std::vector<std::string>{"[Install] Failed to copy updater: 6\n"}),

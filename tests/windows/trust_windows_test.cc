@@ -1,4 +1,5 @@
-// The runtime-installer check against the kit's samples, on Windows itself:
+// The runtime-installer check and the product files' publisher check
+// against the kit's samples, on Windows itself:
 // their CA is in no store, so Windows refuses the root; with the CA in the
 // machine's root store for the length of the test, the Microsoft-signed
 // sample passes and the other signer is refused by name. Wine 8 does not
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "install/installer_signature.h"
+#include "install/publisher_check.h"
 #include "platform/file.h"
 #include "tests/contract/on_wine.h"
 #include "tests/windows/kit_support.h"
@@ -75,9 +77,21 @@ class TemporaryRoot {
   PCCERT_CONTEXT added_ = nullptr;
 };
 
-uint32_t Check(const std::wstring& sample) {
+// Which check a row runs: the runtime installers', or the product files'
+// against a publisher named "Contoso Ltd" (the loader row accepts Microsoft
+// too).
+enum class Checker { kInstaller, kPublisherApp, kPublisherLoader };
+
+uint32_t Check(const std::wstring& sample, Checker checker = Checker::kInstaller) {
+  const std::wstring path = SamplesFolder() + L"\\" + sample;
   platform::Handle held = platform::kInvalidHandleValue;
-  uint32_t result = CheckInstallerSignature(SamplesFolder() + L"\\" + sample, &held);
+  uint32_t result;
+  if (checker == Checker::kInstaller) {
+    result = CheckInstallerSignature(path, &held);
+  } else {
+    Publisher contoso{true, {L"Contoso Ltd", L"Contoso Ltd"}};
+    result = CheckSignedBy(contoso, path, checker == Checker::kPublisherLoader, &held);
+  }
   if (result == 0) platform::CloseHandle(held);
   return result;
 }
@@ -85,29 +99,38 @@ uint32_t Check(const std::wstring& sample) {
 struct Row {
   const wchar_t* sample;
   uint32_t expected;
+  Checker checker = Checker::kInstaller;
 };
 
 void ExpectRows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
-    uint32_t got = Check(row.sample);
+    uint32_t got = Check(row.sample, row.checker);
     EXPECT_EQ(row.expected, got) << ::testing::PrintToString(std::wstring(row.sample))
-                                 << ": expected " << Hex(row.expected) << ", got " << Hex(got);
+                                 << " (checker " << static_cast<int>(row.checker)
+                                 << "): expected " << Hex(row.expected) << ", got " << Hex(got);
   }
 }
 
-TEST(TrustOnWindows, InstallerCheckFollowsTheRootStore) {
+TEST(TrustOnWindows, InstallerAndPublisherChecksFollowTheRootStore) {
   if (RunningOnWine()) GTEST_SKIP() << kSkipLabel;
   ASSERT_TRUE(KitPathExists(SamplesFolder() + L"\\ca.crt")) << "no kit samples";
   {
     SCOPED_TRACE("CA in no store");
-    ExpectRows({{L"microsoft.exe", kUntrustedRoot}, {L"contoso.exe", kUntrustedRoot}});
+    ExpectRows({{L"microsoft.exe", kUntrustedRoot},
+                {L"contoso.exe", kUntrustedRoot},
+                {L"contoso.exe", kUntrustedRoot, Checker::kPublisherApp},
+                {L"microsoft.exe", kUntrustedRoot, Checker::kPublisherLoader}});
   }
   TemporaryRoot root(SamplesFolder() + L"\\ca.crt");
   ASSERT_TRUE(root.added()) << "the CA could not be added to the root store: " << LastErrorText();
   // The chain engine takes the store's change up on its own time.
   WaitUntil([] { return Check(L"microsoft.exe") != kUntrustedRoot; });
   SCOPED_TRACE("CA in the root store");
-  ExpectRows({{L"microsoft.exe", 0}, {L"contoso.exe", kSubjectNotTrusted}});
+  ExpectRows({{L"microsoft.exe", 0},
+              {L"contoso.exe", kSubjectNotTrusted},
+              {L"contoso.exe", 0, Checker::kPublisherApp},
+              {L"microsoft.exe", kSubjectNotTrusted, Checker::kPublisherApp},
+              {L"microsoft.exe", 0, Checker::kPublisherLoader}});
 }
 
 }  // namespace

@@ -10,11 +10,8 @@
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1: $2"; }
-expect() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "got [$2], want [$3]"; fi; }
+# shellcheck source=scripts/check-lib.sh
+. "$repo/scripts/check-lib.sh"
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/tsl-sign-test.XXXXXX")"
 trap 'rm -rf "$tmp"' EXIT
@@ -154,7 +151,7 @@ if [ -f "$tmp/signed.exe" ]; then
   echo "clean install with the signed program: $e2e_passed passed, $e2e_failed failed"
   passed=$((passed + e2e_passed))
   failed=$((failed + e2e_failed))
+  [ "$e2e_failed" -eq 0 ] || tsl_check_failures+=("clean install with the signed program: $e2e_failed of its checks")
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

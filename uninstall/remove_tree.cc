@@ -28,11 +28,6 @@ constexpr uint32_t kFolderAccess =
 constexpr uint32_t kFileAccess =
     platform::kDelete | platform::kFileReadAttributes | platform::kFileWriteAttributes;
 
-// What an unsupported information class gives: older systems, and file
-// systems without POSIX deletion.
-constexpr uint32_t kErrorInvalidFunction = 1;
-constexpr uint32_t kErrorNotSupported = 50;
-
 struct Counts {
   int32_t deleted = 0;
   int32_t failed = 0;
@@ -59,9 +54,10 @@ bool DeleteThrough(Handle handle) {
                                            platform::kFileDispositionFlagPosixSemantics |
                                            platform::kFileDispositionFlagIgnoreReadonlyAttribute};
   if (platform::SetFileInformationByHandle(handle, posix)) return true;
+  // Older systems and file systems without POSIX deletion answer 87, 50 or 1.
   uint32_t code = platform::GetLastError();
-  if (code != platform::kErrorInvalidParameter && code != kErrorNotSupported &&
-      code != kErrorInvalidFunction) {
+  if (code != platform::kErrorInvalidParameter && code != platform::kErrorNotSupported &&
+      code != platform::kErrorInvalidFunction) {
     return false;
   }
   return platform::SetFileInformationByHandle(handle, platform::FileDispositionInfo{true});

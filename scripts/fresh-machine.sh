@@ -33,6 +33,8 @@ done
 
 if [ "${1-}" != --inside ]; then
   [ "$(id -u)" -eq 0 ] || { echo "fresh-machine: needs root" >&2; exit 1; }
+  # Both commands run the commit checked out now, whatever happens meanwhile.
+  head="$(git -C "$repo" rev-parse HEAD)"
   if [ -z "$mirror" ]; then
     mirror="$(grep -hsE '^(URIs:|deb )' /etc/apt/sources.list.d/debian.sources /etc/apt/sources.list |
       grep -oE 'https?://[^ ]*/debian/?' | head -1 || true)"
@@ -42,13 +44,14 @@ if [ "${1-}" != --inside ]; then
     echo "fresh-machine: installing debootstrap"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q debootstrap >/dev/null
   }
-  exec unshare --mount --propagation private -- "$0" --inside "$mirror" "$keep"
+  exec unshare --mount --propagation private -- "$0" --inside "$mirror" "$keep" "$head"
 fi
 
 # ---------------------------------------------------------------------------
 # In a private mount namespace.
 mirror="$2"
 keep="$3"
+head="$4"
 out="$repo/build/fresh-machine"
 rm -rf "$out"
 mkdir -p "$out"
@@ -88,6 +91,9 @@ debootstrap bookworm "$root" "$mirror" >"$out/debootstrap.log" 2>&1 || {
 echo "fresh-machine: root ready in $((SECONDS - started)) s"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
+# A machine's root is a mount point (unshare --mount makes it private, and
+# fails on a root that is not one).
+mount_in "" --bind "$root"
 mount_in /proc -t proc proc
 mount_in /sys -t sysfs sysfs
 mount_in /dev --bind /dev
@@ -107,8 +113,8 @@ in_root() {
 run_command() {
   local name="$1" clone="$2" command="$3" status=0 begun=$SECONDS
   git clone -q --no-hardlinks "$repo" "$root$clone"
-  git -C "$root$clone" checkout -q "$(git -C "$repo" rev-parse HEAD)"
-  echo "fresh-machine: $command (in $clone) ..."
+  git -C "$root$clone" checkout -q "$head"
+  echo "fresh-machine: $command (in $clone, commit ${head:0:7}) ..."
   in_root "cd $clone && $command" >"$out/$name.log" 2>&1 || status=$?
   echo "--- last lines of $command (exit $status, $((SECONDS - begun)) s; log build/fresh-machine/$name.log):"
   tail -15 "$out/$name.log"

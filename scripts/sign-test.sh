@@ -138,7 +138,8 @@ echo "signed: $(sha256sum "$tmp/signed.exe" | cut -d' ' -f1) (Authenticode diges
 # against the signed file itself.
 if [ -f "$tmp/signed.exe" ]; then
   e2e_log="$tmp/e2e.log"
-  TSL_E2E_SETUP="$tmp/signed.exe" "$repo/scripts/e2e-test.sh" clean_install >"$e2e_log" 2>&1
+  TSL_E2E_LOGS="$repo/build/test-logs/signing-e2e" TSL_E2E_SETUP="$tmp/signed.exe" \
+    "$repo/scripts/e2e-test.sh" clean_install >"$e2e_log" 2>&1
   counts="$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$e2e_log" | tail -1)"
   grep -E '^FAIL' "$e2e_log"
   e2e_passed=$(cut -d' ' -f1 <<<"${counts:-0 passed, 1 failed}")

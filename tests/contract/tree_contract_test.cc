@@ -20,6 +20,7 @@
 
 #include "platform/file.h"
 #include "platform/types.h"
+#include "tests/contract/native_calls.h"
 #include "tests/contract/on_wine.h"
 
 #ifdef _WIN32
@@ -175,44 +176,6 @@ std::optional<std::string> ReadAll(const std::wstring& path) {
 
 bool Exists(const std::wstring& path) {
   return platform::GetFileAttributesW(path) != platform::kInvalidFileAttributes;
-}
-
-// Plants a junction at `link` (not existing yet) to the folder `target`.
-// Returns the failure's code, or 0.
-uint32_t PlantJunction(const std::wstring& link, const std::wstring& target) {
-#ifdef _WIN32
-  if (!CreateDirectoryW(link.c_str(), nullptr)) return GetLastError();
-  HANDLE h = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  // REPARSE_DATA_BUFFER for IO_REPARSE_TAG_MOUNT_POINT: substitute name
-  // (NT path) and print name, each null-terminated.
-  std::wstring substitute = L"\\??\\" + target;
-  USHORT subBytes = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
-  USHORT printBytes = static_cast<USHORT>(target.size() * sizeof(wchar_t));
-  USHORT pathBytes = subBytes + sizeof(wchar_t) + printBytes + sizeof(wchar_t);
-  std::vector<BYTE> buffer(8 + 8 + pathBytes, 0);
-  auto put16 = [&buffer](size_t at, USHORT v) { memcpy(&buffer[at], &v, 2); };
-  DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-  memcpy(&buffer[0], &tag, 4);
-  put16(4, static_cast<USHORT>(8 + pathBytes));
-  put16(8, 0);
-  put16(10, subBytes);
-  put16(12, static_cast<USHORT>(subBytes + sizeof(wchar_t)));
-  put16(14, printBytes);
-  memcpy(&buffer[16], substitute.c_str(), subBytes);
-  memcpy(&buffer[16 + subBytes + sizeof(wchar_t)], target.c_str(), printBytes);
-  DWORD returned = 0;
-  BOOL ok = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                            static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
-  DWORD error = ok ? 0 : GetLastError();
-  CloseHandle(h);
-  if (!ok) RemoveDirectoryW(link.c_str());
-  return error;
-#else
-  fake::AddJunction(link, target);
-  return 0;
-#endif
 }
 
 class TreeContractTest : public ::testing::Test {

@@ -16,7 +16,7 @@
 #                                (tests/e2e/tools/run_in_station), as the
 #                                task scheduler starts a SYSTEM task
 #   e2e_window [SECONDS]         waits for the setup window: E2E_WIN
-#   e2e_painted [SECONDS]        waits until that window shows its painted header
+#   e2e_painted [SECONDS]        waits until that window is painted and active
 #   e2e_wait_screen STATUS|DETAIL [SECONDS]
 #                                waits until that pair is the last screen seen
 #   e2e_click install|right      releases the mouse on a button slot, then
@@ -158,9 +158,13 @@ e2e_click() {
 
 e2e_pixel_is() { [ "$(e2e_pixel "$1" "$2")" = "$3" ]; }
 
-# The header's colour at its top-left corner (app/render.cc): the window is
-# mapped, taken by openbox and painted.
-e2e_painted() { tsl_world_until "${1:-30}" e2e_pixel_is 5 5 45,45,48; }
+# The window is painted (the header's colour at its top-left corner,
+# app/render.cc) and openbox has made it the active window: a click before
+# that can be lost.
+e2e_ready_now() {
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$E2E_WIN" ] && e2e_pixel_is 5 5 45,45,48
+}
+e2e_painted() { tsl_world_until "${1:-30}" e2e_ready_now; }
 
 e2e_last_screen_is() { [ "$(e2e_labels | tail -1)" = "$1" ]; }
 e2e_wait_screen() { tsl_world_until "${2:-30}" e2e_last_screen_is "$1"; }

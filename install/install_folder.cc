@@ -14,8 +14,8 @@ std::wstring ParentOf(const std::wstring& path) { return path.substr(0, path.rfi
 
 // Whether the product's folder or its parent is a link: an elevated setup
 // must not put its files, or its access list, wherever a link points.
-bool IsLinkOnTheWay() {
-  for (const std::wstring& path : {ParentOf(kInstallFolder), std::wstring(kInstallFolder)}) {
+bool IsLinkOnTheWay(const std::wstring& folder) {
+  for (const std::wstring& path : {ParentOf(folder), folder}) {
     uint32_t attributes = platform::GetFileAttributesW(path);
     if (attributes != platform::kInvalidFileAttributes &&
         (attributes & platform::kFileAttributeReparsePoint)) {
@@ -51,24 +51,26 @@ uint32_t SecureFolder(platform::Handle folder) {
 
 }  // namespace
 
-uint32_t CreateInstallFolder() {
-  if (IsLinkOnTheWay()) return platform::kErrorCantResolveFilename;
-  uint32_t created = platform::SHCreateDirectoryExW(kInstallFolder);
+uint32_t CreateInstallFolder() { return CreateInstallFolderAt(kInstallFolder); }
+
+uint32_t CreateInstallFolderAt(const std::wstring& folder) {
+  if (IsLinkOnTheWay(folder)) return platform::kErrorCantResolveFilename;
+  uint32_t created = platform::SHCreateDirectoryExW(folder);
   if (created != platform::kErrorSuccess && created != platform::kErrorAlreadyExists) {
     return created;
   }
-  if (IsLinkOnTheWay()) return platform::kErrorCantResolveFilename;
+  if (IsLinkOnTheWay(folder)) return platform::kErrorCantResolveFilename;
 
   // Without delete sharing the folder cannot be renamed or replaced while
   // its access list is set.
-  platform::Handle folder = platform::CreateFileW(
-      kInstallFolder,
+  platform::Handle handle = platform::CreateFileW(
+      folder,
       platform::kReadControl | platform::kWriteDac | platform::kWriteOwner |
           platform::kFileReadAttributes,
       platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting,
       platform::kFileFlagBackupSemantics | platform::kFileFlagOpenReparsePoint);
-  if (folder == platform::kInvalidHandleValue) return platform::GetLastError();
-  uint32_t secured = SecureFolder(folder);
-  platform::CloseHandle(folder);
+  if (handle == platform::kInvalidHandleValue) return platform::GetLastError();
+  uint32_t secured = SecureFolder(handle);
+  platform::CloseHandle(handle);
   return secured == platform::kErrorSuccess ? created : secured;
 }

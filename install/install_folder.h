@@ -3,6 +3,7 @@
 #define INSTALL_INSTALL_FOLDER_H_
 
 #include <cstdint>
+#include <string>
 
 // The access list the install folder gets: owner Administrators; protected
 // (nothing inherited from C:\Program Files\Maretto) and handed down to
@@ -27,5 +28,10 @@ inline constexpr wchar_t kInstallFolderSecurity[] =
 // created, 183 when it was there already, otherwise the Windows error code
 // of the step that failed.
 uint32_t CreateInstallFolder();
+
+// CreateInstallFolder's work on another folder (and its parent), so that
+// the Windows test kit can read back what Windows made of it in a temp
+// folder of its own.
+uint32_t CreateInstallFolderAt(const std::wstring& folder);
 
 #endif  // INSTALL_INSTALL_FOLDER_H_

@@ -114,28 +114,6 @@ std::wstring OwnerOf(const std::wstring& path) {
   return owner;
 }
 
-// 0 when the held object is a folder, no link, owned by Administrators,
-// SYSTEM or the owner of the temp folder around it (SYSTEM on Windows; on a
-// system that keeps no owners every file has the same one): anything a
-// user made or swapped in fails. *identity is set.
-uint32_t CheckPinnedFolder(platform::Handle pin, const std::wstring& tempFolder,
-                           platform::ByHandleFileInformation* identity) {
-  if (!platform::GetFileInformationByHandle(pin, identity)) return platform::GetLastError();
-  if (identity->fileAttributes & platform::kFileAttributeReparsePoint) {
-    return platform::kErrorCantResolveFilename;
-  }
-  if (!(identity->fileAttributes & platform::kFileAttributeDirectory)) {
-    return platform::kErrorDirectory;
-  }
-  std::wstring owner;
-  uint32_t status = platform::GetSecurityInfo(pin, &owner);
-  if (status != platform::kErrorSuccess) return status;
-  if (owner != kAdministratorsSid && owner != kSystemSid && owner != OwnerOf(tempFolder)) {
-    return platform::kErrorInvalidOwner;
-  }
-  return platform::kErrorSuccess;
-}
-
 // Deletes the folder through a handle that is checked to be the held one
 // (same volume and file index), so a look-alike is never removed. The hold
 // is given up first: it does not share the DELETE access this needs.
@@ -177,6 +155,27 @@ void RemovePrivateFolder(const std::wstring& folder, platform::Handle pin,
 }
 
 }  // namespace
+
+// On Windows the temp folder's owner is SYSTEM; on a system that keeps no
+// owners every file has the same one. Anything a user made or swapped in
+// fails.
+uint32_t CheckPinnedFolder(platform::Handle pin, const std::wstring& tempFolder,
+                           platform::ByHandleFileInformation* identity) {
+  if (!platform::GetFileInformationByHandle(pin, identity)) return platform::GetLastError();
+  if (identity->fileAttributes & platform::kFileAttributeReparsePoint) {
+    return platform::kErrorCantResolveFilename;
+  }
+  if (!(identity->fileAttributes & platform::kFileAttributeDirectory)) {
+    return platform::kErrorDirectory;
+  }
+  std::wstring owner;
+  uint32_t status = platform::GetSecurityInfo(pin, &owner);
+  if (status != platform::kErrorSuccess) return status;
+  if (owner != kAdministratorsSid && owner != kSystemSid && owner != OwnerOf(tempFolder)) {
+    return platform::kErrorInvalidOwner;
+  }
+  return platform::kErrorSuccess;
+}
 
 bool IsVcRuntimeInstalled() {
   return VcRuntimeInstalledAt(kVcRuntimeKey) || VcRuntimeInstalledAt(kVcRuntimeKeyWow);

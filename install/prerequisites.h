@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_handle.h"
+#include "platform/types.h"
+
 // What the install sequence passes to DownloadAndRunInstaller for each
 // runtime, besides the host and path of product_constants.h.
 inline constexpr wchar_t kVcRedistArguments[] = L"/install /quiet /norestart";
@@ -29,6 +32,15 @@ bool IsWebView2RuntimeInstalled();
 // failure *error is the code of the failing call (an NTSTATUS when the
 // random generator failed).
 bool CreatePrivateTempFolder(std::wstring* folder, uint32_t* error);
+
+// The check of the private folder once it is held (`pin`, opened without
+// following a link): 0 when it is a folder, no link, owned by
+// Administrators, SYSTEM or the owner of `tempFolder` around it; else
+// ERROR_CANT_RESOLVE_FILENAME (1921) for a link, ERROR_DIRECTORY (267) for
+// a file, ERROR_INVALID_OWNER (1307) for another owner, or the failing
+// call's code. *identity is the held object's.
+uint32_t CheckPinnedFolder(platform::Handle pin, const std::wstring& tempFolder,
+                           platform::ByHandleFileInformation* identity);
 
 // Downloads https://host + urlPath into a private temporary folder
 // (CreatePrivateTempFolder, held open and checked to be ours) as the name

@@ -13,23 +13,6 @@ uint32_t MakeHardLink(const std::wstring& link, const std::wstring& existing) {
   return CreateHardLinkW(link.c_str(), existing.c_str(), nullptr) ? 0 : GetLastError();
 }
 
-std::optional<std::wstring> SecurityOf(const std::wstring& path) {
-  const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr,
-                            nullptr, &descriptor) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  LPWSTR text = nullptr;
-  BOOL ok = ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                 what, &text, nullptr);
-  LocalFree(descriptor);
-  if (!ok) return std::nullopt;
-  std::wstring out = text;
-  LocalFree(text);
-  return out;
-}
-
 uint32_t PlantJunction(const std::wstring& link, const std::wstring& target) {
   if (!CreateDirectoryW(link.c_str(), nullptr)) return GetLastError();
   HANDLE h = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -61,6 +44,28 @@ uint32_t PlantJunction(const std::wstring& link, const std::wstring& target) {
   return error;
 }
 
+std::optional<std::wstring> SecurityOf(const std::wstring& path) {
+  HANDLE object = CreateFileW(path.c_str(), READ_CONTROL,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (object == INVALID_HANDLE_VALUE) return std::nullopt;
+  const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD status = GetSecurityInfo(object, SE_FILE_OBJECT, what, nullptr, nullptr, nullptr,
+                                 nullptr, &descriptor);
+  CloseHandle(object);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  LPWSTR text = nullptr;
+  BOOL ok = ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                                 what, &text, nullptr);
+  LocalFree(descriptor);
+  if (!ok) return std::nullopt;
+  std::wstring out = text;
+  LocalFree(text);
+  return out;
+}
+
 #else
 #include "platform/fake/fake.h"
 
@@ -69,11 +74,12 @@ uint32_t MakeHardLink(const std::wstring& link, const std::wstring& existing) {
   return 0;
 }
 
-std::optional<std::wstring> SecurityOf(const std::wstring& path) {
-  return fake::FolderSecurity(path);
-}
 uint32_t PlantJunction(const std::wstring& link, const std::wstring& target) {
   fake::AddJunction(link, target);
   return 0;
+}
+
+std::optional<std::wstring> SecurityOf(const std::wstring& path) {
+  return fake::FolderSecurity(path);
 }
 #endif

@@ -23,10 +23,7 @@
 #include "tests/contract/native_calls.h"
 #include "tests/contract/on_wine.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#include <winioctl.h>
-#else
+#ifndef _WIN32
 #include "platform/fake/fake.h"
 #endif
 

@@ -19,7 +19,6 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
-#include <winioctl.h>
 
 #include <chrono>
 #include <cstdint>

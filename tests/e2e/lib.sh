@@ -93,7 +93,7 @@ e2e_wine() {
 
 # The runs' own Wine messages: errors, and each message box's text
 # (MSGBOX_OnInit), the evidence of a box the harness did not see.
-e2e_winedebug="${TSL_E2E_WINEDEBUG:-err+all,trace+msgbox}"
+e2e_winedebug="${TSL_E2E_WINEDEBUG:-err+all,fixme-all,trace+msgbox}"
 
 # e2e_new_run NAME COMMAND...: the run's name, files and command line.
 e2e_new_run() {

@@ -46,9 +46,12 @@ if [ "${1-}" != --inside ]; then
   status=0
   "$repo/scripts/e2e/world.sh" --no-build "${world_options[@]}" -- \
     bash "$repo/scripts/demo.sh" --inside 2>&1 | tee "$TSL_E2E_LOGS/run.log" || status=${PIPESTATUS[0]}
-  outcome="FAILED ($status); the whole output and what the failure left are in build/test-logs/demo/"
+  outcome="FAILED ($status)"
   if [ "$status" -eq 0 ]; then outcome="done"; fi
   echo "demo: $outcome in $((SECONDS - started)) s; screenshots in build/demo/"
+  if [ "$status" -ne 0 ]; then
+    echo "demo: the whole output and what the failure left are in build/test-logs/demo/"
+  fi
   exit "$status"
 fi
 

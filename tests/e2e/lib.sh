@@ -159,10 +159,17 @@ e2e_click() {
 e2e_pixel_is() { [ "$(e2e_pixel "$1" "$2")" = "$3" ]; }
 
 # The window is painted (the header's colour at its top-left corner,
-# app/render.cc) and openbox has made it the active window: a click before
+# app/render.cc) and openbox has made it, or a box of its program (the
+# question of a command-line uninstall), the active window: a click before
 # that can be lost.
 e2e_ready_now() {
-  [ "$(xdotool getactivewindow 2>/dev/null)" = "$E2E_WIN" ] && e2e_pixel_is 5 5 45,45,48
+  local active pid
+  active="$(xdotool getactivewindow 2>/dev/null)" || return 1
+  if [ "$active" != "$E2E_WIN" ]; then
+    pid="$(xdotool getwindowpid "$E2E_WIN" 2>/dev/null)"
+    [ -n "$pid" ] && [ "$(xdotool getwindowpid "$active" 2>/dev/null)" = "$pid" ] || return 1
+  fi
+  e2e_pixel_is 5 5 45,45,48
 }
 e2e_painted() { tsl_world_until "${1:-30}" e2e_ready_now; }
 

@@ -65,6 +65,18 @@ void StartCommandLineUninstall() {
   StartWorker(SilentUninstallThreadProc);
 }
 
+// What the run does once set up, to its exit code; RunSetup releases what
+// it set up in one place, whichever way this ends.
+int32_t RunWork(const std::wstring& commandLine) {
+  if (!IsAdministrator()) return RelaunchElevated(commandLine);
+  if (g_unattended) return RunUnattended();
+  if (!CreateMainWindow()) return kExitWindowFailed;
+  if (g_uninstallMode) StartCommandLineUninstall();
+  RunMessageLoop();
+  FreeWindowResources();
+  return g_exitCode.load();
+}
+
 }  // namespace
 
 void DetectSwitches(const std::wstring& commandLine) {
@@ -172,27 +184,8 @@ int32_t RunSetup(InstanceHandle instance, const std::wstring& commandLine) {
   CoInitializeEx(kCoinitApartmentThreaded);
   InitCommonControlsEx(kIccStandardClasses);
 
-  if (!IsAdministrator()) {
-    int32_t code = RelaunchElevated(commandLine);
-    ReleaseOwnImage();
-    CoUninitialize();
-    return code;
-  }
-  if (g_unattended) {
-    int32_t code = RunUnattended();
-    ReleaseOwnImage();
-    CoUninitialize();
-    return code;
-  }
-  if (!CreateMainWindow()) {
-    ReleaseOwnImage();
-    CoUninitialize();
-    return kExitWindowFailed;
-  }
-  if (g_uninstallMode) StartCommandLineUninstall();
-  RunMessageLoop();
-  FreeWindowResources();
+  int32_t code = RunWork(commandLine);
   ReleaseOwnImage();
   CoUninitialize();
-  return g_exitCode.load();
+  return code;
 }

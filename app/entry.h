@@ -9,12 +9,6 @@
 
 #include "platform/draw.h"
 
-// Process exit codes; callers (scripts, deployment tools) rely on them.
-constexpr int32_t kExitSuccess = 0;              // window closed, or elevated copy started
-constexpr int32_t kExitElevationFailed = 1;      // not an administrator, relaunch failed
-constexpr int32_t kExitWindowFailed = 1;         // the main window could not be created
-constexpr int32_t kExitUninstallIncomplete = 1;  // command-line uninstall with warnings or cancelled
-
 inline constexpr wchar_t kWindowClassName[] = L"TSLInstallerClass";
 inline constexpr wchar_t kWindowTitle[] = L"Tessaline Setup";
 

@@ -3,15 +3,11 @@
 #include "app/render.h"
 #include "app/thread_procs.h"
 #include "app/ui_state.h"
-#include "app/unattended.h"
 #include "platform/dialog.h"
 #include "platform/draw.h"
 #include "platform/window.h"
 
 using namespace platform;
-
-std::atomic<bool> g_workerRunning{false};
-std::atomic<bool> g_closePending{false};
 
 namespace {
 
@@ -88,28 +84,6 @@ bool OnCloseRequested(WindowHandle window) {
   // before it reads this one, so one of the two always sees the other.
   g_closePending.store(true);
   return !g_workerRunning.load();
-}
-
-bool StartWorker(ThreadProc proc) {
-  if (g_workerRunning.load() || g_closePending.load()) return false;
-  // Cleared here, on the UI thread: a cancel confirmed between this click
-  // and the worker's first step then still counts.
-  g_cancelRequested.store(false, std::memory_order_relaxed);
-  SetOperationInProgress(true);
-  g_workerRunning.store(true);
-  Handle thread = CreateThread(proc, nullptr, 0, nullptr);
-  if (!thread) {
-    g_workerRunning.store(false);
-    SetOperationInProgress(false);
-    return false;
-  }
-  CloseHandle(thread);
-  return true;
-}
-
-void EndWorker() {
-  g_workerRunning.store(false);
-  if (g_closePending.load()) PostMessageW(g_mainWindow, kWmClose, 0, 0);
 }
 
 LResult MainWindowProc(WindowHandle window, uint32_t message, WParam wParam, LParam lParam) {

@@ -1,13 +1,10 @@
 // How the main window behaves: its window procedure, which only turns
-// messages into calls of the plain functions below, and the start and end
-// of the one worker thread that runs an operation.
+// messages into calls of the plain functions below.
 #ifndef APP_MAIN_WINDOW_H_
 #define APP_MAIN_WINDOW_H_
 
-#include <atomic>
 #include <cstdint>
 
-#include "platform/thread.h"
 #include "platform/types.h"
 #include "platform/ui.h"
 
@@ -21,13 +18,6 @@ inline constexpr wchar_t kConfirmUninstallText[] =
     L"\u2022 Configuration data\n"
     L"\u2022 Scheduled tasks\n\n"
     L"Are you sure you want to uninstall?";
-
-// Up from just before a worker thread is created until its thread
-// procedure has shown the outcome; the window closes only when it is down.
-extern std::atomic<bool> g_workerRunning;
-// The window was asked to close while a worker ran; the worker posts
-// WM_CLOSE when it ends.
-extern std::atomic<bool> g_closePending;
 
 // The window procedure of "TSLInstallerClass": WM_CREATE, WM_DESTROY,
 // WM_PAINT, WM_ERASEBKGND, WM_MOUSEMOVE, WM_LBUTTONUP, WM_MOUSELEAVE,
@@ -61,15 +51,5 @@ void OnDpiChanged(platform::WindowHandle window, int32_t dpi, const platform::Re
 // Yes, or while a worker is still finishing, the close waits for the worker,
 // which posts WM_CLOSE again when it has ended.
 bool OnCloseRequested(platform::WindowHandle window);
-
-// Starts a worker thread running proc: clears g_cancelRequested and raises
-// g_operationInProgress before the thread exists, so that no second click
-// can start another. False, with both lowered again, when a worker is still
-// running, a close is pending, or the thread cannot be created.
-bool StartWorker(platform::ThreadProc proc);
-
-// The last act of every thread procedure: the worker is no longer running,
-// and a close that waited for it goes ahead.
-void EndWorker();
 
 #endif  // APP_MAIN_WINDOW_H_

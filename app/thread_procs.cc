@@ -1,9 +1,6 @@
 #include "app/thread_procs.h"
 
-#include "app/entry.h"
-#include "app/main_window.h"
 #include "app/ui_state.h"
-#include "app/unattended.h"
 #include "install/install_sequence.h"
 #include "install/product_constants.h"
 #include "platform/com.h"
@@ -15,8 +12,6 @@
 #include "uninstall/uninstall_sequence.h"
 
 using namespace platform;
-
-std::atomic<int32_t> g_exitCode{kExitSuccess};
 
 namespace {
 

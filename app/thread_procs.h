@@ -1,20 +1,15 @@
 // The three worker thread procedures: each runs one sequence and then shows
-// its outcome. Started by StartWorker (app/main_window.h); the argument is
+// its outcome. Started by StartWorker (app/ui_state.h); the argument is
 // not used and the result is always 0.
 #ifndef APP_THREAD_PROCS_H_
 #define APP_THREAD_PROCS_H_
 
-#include <atomic>
 #include <cstdint>
 
-// The process exit code once the message loop has ended: 0, or 1 after a
-// command-line uninstall that did not complete.
-extern std::atomic<int32_t> g_exitCode;
-
 // RunInstall, then: the launch question after a success (none for
-// LocalSystem; Yes starts the application through the desktop shell, or from
-// here when there is none), or the cancelled/failed texts; 0% and a repaint
-// in every case.
+// LocalSystem, none when the new files wait for the restart; Yes starts the
+// application through the desktop shell, or from here when there is none),
+// or the cancelled/failed texts; 0% and a repaint in every case.
 uint32_t InstallThreadProc(void* unused);
 
 // RunUninstall, then: the completion box after a success, the cancelled

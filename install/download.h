@@ -3,12 +3,15 @@
 
 #include <string>
 
-// Fetches https://host + urlPath (GET, port 443, user agent kUserAgent) into
-// localPath. True only when the final answer was 200 and the whole body, at
-// least one byte, is in the file. On failure nothing usable is left at
-// localPath (a file replaced before the failure is not brought back) and,
-// when errorText is given, its content is replaced by one short reason.
-// Checks g_cancelRequested after every chunk written.
+// Fetches https://host + urlPath (GET, port 443, user agent kUserAgent,
+// redirects followed but never from HTTPS to HTTP) into localPath, which the
+// callers name beside the file it will replace (a staged file or a private
+// temporary one), never the installed file itself. True only when the final
+// answer was 200, the whole body (at least one byte, and as long as a
+// declared Content-Length) is in the file and flushed to the disk. On
+// failure the file at localPath is deleted and, when errorText is given,
+// its content is replaced by one short reason. Checks CancelRequested()
+// after every chunk written.
 bool DownloadFile(const std::wstring& host, const std::wstring& urlPath,
                   const std::wstring& localPath, std::wstring* errorText);
 

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/ui_state.h"
-#include "app/unattended.h"
 #include "install/download.h"
 #include "install/install_folder.h"
 #include "install/prerequisites.h"

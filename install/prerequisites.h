@@ -42,16 +42,18 @@ bool CreatePrivateTempFolder(std::wstring* folder, uint32_t* error);
 uint32_t CheckPinnedFolder(platform::Handle pin, const std::wstring& tempFolder,
                            platform::ByHandleFileInformation* identity);
 
-// Downloads https://host + urlPath into a private temporary folder as
-// "TSL<hex>.exe", checks its signature (CheckInstallerSignature; a file
-// that fails is deleted, never started), runs it hidden with `arguments`,
-// waits up to five minutes and judges its exit code: 0, 3010 and 1638 are
-// success. A start that hands back no process counts as success without a
-// wait. An installer still running after five minutes is terminated with
-// exit code 1. The detail line shows "Downloading <displayName>..." and then
-// "Installing <displayName>...". The folder and its files are removed on
-// every way out. On failure, when errorText is given, its content is
-// replaced by the reason.
+// Downloads https://host + urlPath into a private temporary folder
+// (CreatePrivateTempFolder, held open and checked to be ours) as the name
+// GetTempFileNameW reserves there with ".exe", checks its signature through
+// a handle held until it has run (CheckInstallerSignature; a file that fails
+// is deleted, never started), runs it hidden with `arguments` in that folder
+// and in a job object (RunInstallerInJob), waits up to five minutes and
+// judges its exit code: 0, 3010 and 1638 are success. An installer that
+// cannot be started, or is still running after five minutes (it and every
+// process it started are ended), is a failure. The detail line shows
+// "Downloading <displayName>..." and then "Installing <displayName>...". The
+// folder and its files are removed on every way out. On failure, when
+// errorText is given, its content is replaced by the reason.
 bool DownloadAndRunInstaller(const std::wstring& host, const std::wstring& urlPath,
                              const std::wstring& arguments, const std::wstring& displayName,
                              std::wstring* errorText);

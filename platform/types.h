@@ -27,6 +27,7 @@ struct Rect {
 
 // System error codes, as GetLastError reports them.
 constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
@@ -35,6 +36,7 @@ constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorNoMoreFiles = 18;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorHandleDiskFull = 39;
+constexpr uint32_t kErrorNotSupported = 50;
 constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorInsufficientBuffer = 122;

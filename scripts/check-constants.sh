@@ -3,7 +3,7 @@
 # <windows.h>: numbers by a static_assert in platform/win32/constants_check.cc
 # (the Windows build fails on a wrong one), pointers and GUIDs in
 # tests/wine/constants_test.cc. This lists each `k...` constant of the
-# headers and fails for any named in neither file, so a new one cannot be
+# headers, in any form, and fails for any named in neither file, so a new one cannot be
 # added unchecked. The last line reads "N passed, N failed".
 #
 # A constant that <windows.h> of MinGW-w64 does not have goes into
@@ -20,8 +20,11 @@ declare -A unchecked=(
 )
 
 checks="$(cat "$repo/platform/win32/constants_check.cc" "$repo/tests/wine/constants_test.cc")"
-names="$(sed -nE 's/^(inline )?(constexpr|const) [A-Za-z0-9_:]+( const)? (k[A-Z][A-Za-z0-9_]*) *=.*/\4/p' \
-  "$repo"/platform/*.h | sort -u)"
+# Every `kName =` or `kName[] =` outside comments, whatever its declaration
+# (constexpr, const, `inline T const`, an array, an enumerator), so no form
+# of constant slips past.
+names="$(sed -E 's://.*$::' "$repo"/platform/*.h |
+  grep -oE '\bk[A-Z][A-Za-z0-9_]*(\[[0-9]*\])? *=([^=]|$)' | grep -oE '^k[A-Za-z0-9_]+' | sort -u)"
 count=0
 for name in $names; do
   count=$((count + 1))

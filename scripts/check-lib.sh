@@ -14,6 +14,8 @@
 #                                 STATUS; a run that failed without counting
 #                                 a failure, or ended without a summary,
 #                                 counts as one
+#   tsl_check_on_fail WHAT        the caller's own, if it defines it: runs
+#                                 after each failed check, to show why
 #   summary                       lists what failed, prints "N passed, N
 #                                 failed" (the line scripts/test.sh reads)
 #                                 and returns 1 when anything failed
@@ -35,6 +37,9 @@ fail() {
   failed=$((failed + 1))
   tsl_check_failures+=("$1")
   echo "FAIL $1: $2"
+  # A script that can tell more about why (the end-to-end suite) defines it.
+  if declare -F tsl_check_on_fail >/dev/null; then tsl_check_on_fail "$1"; fi
+  return 0
 }
 
 expect() {

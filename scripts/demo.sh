@@ -22,16 +22,36 @@ if [ "${1-}" != --inside ]; then
   world_options=()
   if [ "${1-}" = --show ]; then world_options+=(--display); fi
   started=$SECONDS
-  "$repo/scripts/install-deps.sh"
-  "$repo/scripts/build-windows.sh" TessalineSetup trace_collector e2e_world e2e_tools >/dev/null
+  # What a failure leaves, with the whole output, is kept where the test
+  # command keeps its logs.
+  export TSL_E2E_LOGS="$repo/build/test-logs/demo"
+  rm -rf "$TSL_E2E_LOGS"
+  mkdir -p "$TSL_E2E_LOGS"
+  # before COMMAND...: a step before the world; on failure its status and
+  # the last lines of what it printed.
+  before() {
+    local status=0 log
+    log="$TSL_E2E_LOGS/$(basename "$1" .sh).log"
+    "$@" >"$log" 2>&1 || status=$?
+    [ "$status" -ne 0 ] || return 0
+    echo "demo: [$*] exited $status; its last lines (all in ${log#"$repo"/}):" >&2
+    tail -25 "$log" | sed 's/^/  | /' >&2
+    echo "demo: FAILED ($status) in $((SECONDS - started)) s" >&2
+    exit "$status"
+  }
+  before "$repo/scripts/install-deps.sh"
+  before "$repo/scripts/build-windows.sh" TessalineSetup trace_collector e2e_world e2e_tools
   rm -rf "$repo/build/demo"
   mkdir -p "$repo/build/demo"
   status=0
   "$repo/scripts/e2e/world.sh" --no-build "${world_options[@]}" -- \
-    bash "$repo/scripts/demo.sh" --inside || status=$?
+    bash "$repo/scripts/demo.sh" --inside 2>&1 | tee "$TSL_E2E_LOGS/run.log" || status=${PIPESTATUS[0]}
   outcome="FAILED ($status)"
   if [ "$status" -eq 0 ]; then outcome="done"; fi
   echo "demo: $outcome in $((SECONDS - started)) s; screenshots in build/demo/"
+  if [ "$status" -ne 0 ]; then
+    echo "demo: the whole output and what the failure left are in build/test-logs/demo/"
+  fi
   exit "$status"
 fi
 
@@ -40,10 +60,28 @@ fi
 # shellcheck source=tests/e2e/lib.sh
 . "$repo/tests/e2e/lib.sh"
 out="$repo/build/demo"
-trap 'e2e_stop' EXIT
+current_step="(before the first step)"
+demo_reported=""
 
-step() { echo; echo "### $*"; }
-die() { echo "demo: $*" >&2; e2e_stop; exit 1; }
+# Whatever ends the demo early says where and why: the step, the command
+# and its exit status, and what the last run left (e2e_evidence).
+demo_end() {
+  local status="$1" command="$2"
+  if [ "$status" -ne 0 ] && [ -z "$demo_reported" ]; then
+    echo "demo: step \"$current_step\" failed: [$command] exited $status" >&2
+    e2e_evidence "$current_step: $command" >&2
+  fi
+  e2e_stop
+}
+trap 'demo_end $? "$BASH_COMMAND"' EXIT
+
+step() { current_step="$*"; echo; echo "### $*"; }
+die() {
+  echo "demo: step \"$current_step\" failed: $*" >&2
+  e2e_evidence "$current_step: $*" >&2
+  demo_reported=1
+  exit 1
+}
 
 # shot NAME: a numbered screenshot of the display.
 # (Numbered from the files: it is also called from command substitutions.)
@@ -53,7 +91,7 @@ shot() {
   e2e_shot "$file" && echo "  screenshot $(basename "$file")"
 }
 
-slug() { tr -c 'A-Za-z0-9\n' '-' <<<"$1" | sed -E 's/-+/-/g; s/^-|-$//g' | tr '[:upper:]' '[:lower:]'; }
+slug() { e2e_slug "$1" | tr '[:upper:]' '[:lower:]'; }
 
 # follow_until CAPTION...: screenshots each new status/detail pair the
 # window shows, until a box with one of the captions appears; prints the
@@ -73,7 +111,6 @@ follow_until() {
     done
     for caption in "$@"; do
       if [ -n "$(e2e_box_windows "$caption")" ]; then
-        sleep 0.3
         # The last screens may have come with the box.
         lines="$(e2e_labels | wc -l)"
         while [ "$seen" -lt "$lines" ]; do
@@ -115,7 +152,7 @@ echo "  desktop: $(e2e_desktop)"
 step "Install"
 e2e_start install
 e2e_window || die "no setup window"
-sleep 0.5
+e2e_painted || die "the setup window was not painted"
 shot idle
 e2e_click install
 caption="$(follow_until Tessaline "Installation Error" "Download Error")" || die "no end of the install"
@@ -125,15 +162,13 @@ shot "box-$(slug "$caption")"
 echo "  answering Yes: the application starts"
 e2e_answer Tessaline Return || die "the launch question did not go"
 timeout 20 xdotool search --sync --onlyvisible --name '^Tessaline$' >/dev/null 2>&1 || die "no application window"
-sleep 1
+application_managed() { wmctrl -l | grep -qE ' Tessaline$'; }
+tsl_world_until 30 application_managed || die "openbox did not take the application window"
 shot application-started
 # The update replaces Velquist.exe: it must not be running then.
 wmctrl -F -c Tessaline
-for _ in $(seq 1 100); do
-  grep -q '^Velquist end' "$(tsl_world_standin_log)" && break
-  sleep 0.1
-done
-grep '^Velquist end' "$(tsl_world_standin_log)" >/dev/null || die "the application did not end"
+application_ended() { grep -q '^Velquist end' "$(tsl_world_standin_log)"; }
+tsl_world_until 30 application_ended || die "the application did not end"
 shot installed-idle
 
 step "What was installed"
@@ -159,7 +194,7 @@ caption="$(follow_until Tessaline "Installation Error" "Download Error")" || die
 show_box "$caption"
 shot "box-update-$(slug "$caption")"
 e2e_answer Tessaline n || die "the launch question did not go"
-sleep 0.5
+e2e_painted || die "the setup window was not painted again"
 shot updated-idle
 wmctrl -c 'Tessaline Setup' 2>/dev/null
 e2e_wait_exit 30 || die "the setup did not end"

@@ -8,13 +8,12 @@
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-log="$(mktemp /tmp/tsl-e2e-smoke.XXXXXX.log)"
-trap 'rm -f "$log"' EXIT
 
 # shellcheck source=scripts/check-lib.sh
 . "$repo/scripts/check-lib.sh"
 # shellcheck source=scripts/e2e/run-lib.sh
 . "$repo/scripts/e2e/run-lib.sh"
+tsl_e2e_logs e2e-world
 tsl_e2e_build "$log" e2e_world
 tsl_e2e_run "$log" bash "$repo/scripts/e2e/smoke.sh"
 

@@ -8,14 +8,13 @@
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-log="$(mktemp /tmp/tsl-e2e-test.XXXXXX.log)"
-trap 'rm -f "$log"' EXIT
 started=$SECONDS
 
 # shellcheck source=scripts/check-lib.sh
 . "$repo/scripts/check-lib.sh"
 # shellcheck source=scripts/e2e/run-lib.sh
 . "$repo/scripts/e2e/run-lib.sh"
+tsl_e2e_logs e2e
 tsl_e2e_build "$log" TessalineSetup trace_collector e2e_world e2e_tools
 tsl_e2e_run "$log" bash "$repo/tests/e2e/suite.sh" "$@"
 

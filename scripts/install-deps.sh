@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ googletest python3 openssl iproute2 util-linux curl procps
+  git cmake ninja-build g++ googletest python3 openssl iproute2 util-linux curl procps
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 xvfb openbox wmctrl xdotool imagemagick liblnk-utils nginx
   librsvg2-bin icoutils x11-utils

@@ -10,11 +10,8 @@
 set -uo pipefail
 
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() { failed=$((failed + 1)); echo "FAIL $1: $2"; }
-expect() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "got [$2], want [$3]"; fi; }
+# shellcheck source=scripts/check-lib.sh
+. "$repo/scripts/check-lib.sh"
 
 tmp="$(mktemp -d "${TMPDIR:-/tmp}/tsl-sign-test.XXXXXX")"
 trap 'rm -rf "$tmp"' EXIT
@@ -141,7 +138,8 @@ echo "signed: $(sha256sum "$tmp/signed.exe" | cut -d' ' -f1) (Authenticode diges
 # against the signed file itself.
 if [ -f "$tmp/signed.exe" ]; then
   e2e_log="$tmp/e2e.log"
-  TSL_E2E_SETUP="$tmp/signed.exe" "$repo/scripts/e2e-test.sh" clean_install >"$e2e_log" 2>&1
+  TSL_E2E_LOGS="$repo/build/test-logs/signing-e2e" TSL_E2E_SETUP="$tmp/signed.exe" \
+    "$repo/scripts/e2e-test.sh" clean_install >"$e2e_log" 2>&1
   counts="$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$e2e_log" | tail -1)"
   grep -E '^FAIL' "$e2e_log"
   e2e_passed=$(cut -d' ' -f1 <<<"${counts:-0 passed, 1 failed}")
@@ -154,7 +152,7 @@ if [ -f "$tmp/signed.exe" ]; then
   echo "clean install with the signed program: $e2e_passed passed, $e2e_failed failed"
   passed=$((passed + e2e_passed))
   failed=$((failed + e2e_failed))
+  [ "$e2e_failed" -eq 0 ] || tsl_check_failures+=("clean install with the signed program: $e2e_failed of its checks")
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

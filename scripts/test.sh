@@ -4,8 +4,9 @@
 # byte, the same contract tests built for Windows under Wine, the
 # downloader against a real HTTPS host under Wine, the end-to-end suite, the
 # signing of the executable with throwaway keys, the Windows test kit under
-# Wine and a tiny benchmark run; before them, the scripts' shellcheck and the
-# check that every Windows constant is compared with <windows.h>.
+# Wine and a tiny benchmark run; before them, the scripts' shellcheck, the
+# check that every Windows constant is compared with <windows.h> and the
+# check that no files include each other in a circle.
 # Prints the counts of each layer and one closing "N passed, N failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
@@ -79,6 +80,7 @@ fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 run_layer shellcheck scripts/shellcheck.sh
 run_layer constants scripts/check-constants.sh
+run_layer includes scripts/check-includes.sh
 run_layer unit build/host/tests/unit_tests
 run_layer contract-fake build/host/tests/contract_tests
 run_layer reproducible scripts/repro-check.sh

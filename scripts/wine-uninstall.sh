@@ -59,6 +59,10 @@ trap cleanup EXIT
 # (The wine-env.sh functions are called with || so that set -e does not end
 # the script inside them on an expected non-zero status.)
 tsl_wine_stop || true
+# The session's desktop is made by its first program and keeps the display
+# it found: an Xvfb of this run from the start, or the windows of the tests
+# that need one cannot be created.
+tsl_wine_display_start || { echo "wine-uninstall: no Xvfb display" >&2; exit 1; }
 wineserver -p
 wine cmd /c exit >/dev/null 2>&1
 
@@ -109,7 +113,6 @@ from_install_folder() {  # from_install_folder TEST
   echo "---"
 }
 
-tsl_wine_display_start || { echo "wine-uninstall: no Xvfb display" >&2; exit 1; }
 from_install_folder RefusedMoveLeavesTheTwoFolderWarnings
 from_install_folder RunningProgramIsMovedOutAndDeletedAtRestart
 tsl_wine_display_stop || true

@@ -28,14 +28,13 @@ constexpr uint32_t kFolderAccess =
 constexpr uint32_t kFileAccess =
     platform::kDelete | platform::kFileReadAttributes | platform::kFileWriteAttributes;
 
-// What an unsupported information class gives: older systems, and file
-// systems without POSIX deletion.
-constexpr uint32_t kErrorInvalidFunction = 1;
-constexpr uint32_t kErrorNotSupported = 50;
-
 struct Counts {
   int32_t deleted = 0;
   int32_t failed = 0;
+  // The system answered that it has no POSIX deletion: every later entry
+  // of the tree (one volume: links are not walked) goes the classic way at
+  // once, without a call that fails each time.
+  bool classicOnly = false;
 };
 
 bool IsAbsence(uint32_t code) {
@@ -54,16 +53,21 @@ Handle Open(const std::wstring& path, uint32_t access) {
 // Deletes what the handle is open on (a link: the link). The POSIX deletion
 // takes the name at once, so the folder above is empty right away; where
 // the system lacks it, the name goes when the handle closes.
-bool DeleteThrough(Handle handle) {
+bool DeleteThrough(Handle handle, Counts* counts) {
+  if (counts->classicOnly) {
+    return platform::SetFileInformationByHandle(handle, platform::FileDispositionInfo{true});
+  }
   platform::FileDispositionInfoEx posix = {platform::kFileDispositionFlagDelete |
                                            platform::kFileDispositionFlagPosixSemantics |
                                            platform::kFileDispositionFlagIgnoreReadonlyAttribute};
   if (platform::SetFileInformationByHandle(handle, posix)) return true;
+  // Older systems and file systems without POSIX deletion answer 87, 50 or 1.
   uint32_t code = platform::GetLastError();
-  if (code != platform::kErrorInvalidParameter && code != kErrorNotSupported &&
-      code != kErrorInvalidFunction) {
+  if (code != platform::kErrorInvalidParameter && code != platform::kErrorNotSupported &&
+      code != platform::kErrorInvalidFunction) {
     return false;
   }
+  counts->classicOnly = true;
   return platform::SetFileInformationByHandle(handle, platform::FileDispositionInfo{true});
 }
 
@@ -117,7 +121,7 @@ bool RemoveFile(const std::wstring& path, Counts* counts) {
       platform::FileBasicInfo basic = {0, 0, 0, 0, platform::kFileAttributeNormal};
       platform::SetFileInformationByHandle(file, basic);
     }
-    deleted = DeleteThrough(file);
+    deleted = DeleteThrough(file, counts);
     if (!deleted) code = platform::GetLastError();
   }
   platform::CloseHandle(file);
@@ -136,7 +140,7 @@ bool EmptyAndDelete(Handle folder, const std::wstring& path, Counts* counts) {
   uint32_t code = 0;
   if (!ListFolder(folder, &entries, &code)) {
     Trace(L"FindFirstFile failed for: ", path, code);
-    return DeleteThrough(folder);
+    return DeleteThrough(folder, counts);
   }
   bool result = true;
   for (const FindData& entry : entries) {
@@ -149,7 +153,7 @@ bool EmptyAndDelete(Handle folder, const std::wstring& path, Counts* counts) {
                        : RemoveFile(entryPath, counts);
     if (!removed) result = false;
   }
-  if (!DeleteThrough(folder)) {
+  if (!DeleteThrough(folder, counts)) {
     Trace(L"Failed to remove directory: ", path, platform::GetLastError());
     result = false;
   }
@@ -177,7 +181,7 @@ bool RemoveFolder(const std::wstring& path, bool listedAsLink, Counts* counts) {
     // fails.
     Trace(L"FindFirstFile failed for: ", path, platform::kErrorDirectory);
   } else if (listedAsLink || (info.fileAttributes & platform::kFileAttributeReparsePoint)) {
-    result = DeleteThrough(folder);
+    result = DeleteThrough(folder, counts);
     if (!result) Trace(L"Failed to remove directory: ", path, platform::GetLastError());
   } else {
     result = EmptyAndDelete(folder, path, counts);

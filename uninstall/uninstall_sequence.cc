@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/ui_state.h"
-#include "app/unattended.h"
 #include "install/product_constants.h"
 #include "install/setup_mutex.h"
 #include "platform/dialog.h"

@@ -232,6 +232,8 @@ static_assert(Mirrors(kLoadLibrarySearchSystem32, LOAD_LIBRARY_SEARCH_SYSTEM32))
 
 // ---- types.h: system error codes
 static_assert(Mirrors(kErrorSuccess, ERROR_SUCCESS));
+static_assert(Mirrors(kErrorInvalidFunction, ERROR_INVALID_FUNCTION));
+static_assert(Mirrors(kErrorNotSupported, ERROR_NOT_SUPPORTED));
 static_assert(Mirrors(kErrorFileNotFound, ERROR_FILE_NOT_FOUND));
 static_assert(Mirrors(kErrorPathNotFound, ERROR_PATH_NOT_FOUND));
 static_assert(Mirrors(kErrorAccessDenied, ERROR_ACCESS_DENIED));
@@ -380,6 +382,7 @@ constexpr bool SameText(const char* ours, const char* theirs) {
 constexpr GUID kWindowsGenericVerifyV2 = WINTRUST_ACTION_GENERIC_VERIFY_V2;
 static_assert(SameGuid(kWintrustActionGenericVerifyV2, kWindowsGenericVerifyV2));
 static_assert(SameText(kSzOidCommonName, szOID_COMMON_NAME));
+static_assert(SameText(kSzOidOrganizationName, szOID_ORGANIZATION_NAME));
 static_assert(Mirrors(kWtdUiNone, WTD_UI_NONE));
 static_assert(Mirrors(kWtdRevokeNone, WTD_REVOKE_NONE));
 static_assert(Mirrors(kWtdRevokeWholechain, WTD_REVOKE_WHOLECHAIN));

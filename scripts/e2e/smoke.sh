@@ -295,13 +295,14 @@ EOF
 # A long run is ended from outside: its start line stays without an end line.
 # The probe waits 5 s: long enough for a loaded machine to start the stand-in
 # and log its start, far short of its shortest sleep.
+no_sleeper() { ! pgrep -f 'sleeper\.exe' >/dev/null; }
 for sleep_setting in 30 100000; do
   tsl_world_installer vc "sleep=$sleep_setting"
   fetched="$(wine_out "$probe" fetch "${vc_url[0]}" "${vc_url[1]}" "$wsmoke\\sleeper.exe")"
   lines_before=$(log_lines)
   out="$(wine_out "$probe" run "$wsmoke\\sleeper.exe" "/install /quiet /norestart" 5000)"
   expect "sleep=$sleep_setting outlasts the wait" "$fetched / $out" "fetch ok / run timeout"
-  sleep 1
+  tsl_world_until 30 no_sleeper
   new_lines="$(tail -n +"$((lines_before + 1))" "$log")"
   want_sleep=$sleep_setting
   [ "$sleep_setting" -gt 600 ] && want_sleep=600
@@ -393,5 +394,12 @@ tsl_world_fwp_remove
 expect "removed: Wine's own DLL again" "$(wine_out "$seed" probe)" "FwpmEngineOpen0 -> 1764"
 expect "removed: no store left" "$(find "$fwp_dir" -maxdepth 1 -name 'tsl-fwp-*' | wc -l)" 0
 
+# The world's folder goes with it: what the failed checks left is kept.
+if [ "$failed" -gt 0 ] && [ -n "${TSL_E2E_LOGS-}" ]; then
+  mkdir -p "$TSL_E2E_LOGS"
+  cp -r "$smoke" "$TSL_E2E_LOGS/smoke-files"
+  tsl_world_screenshot "$TSL_E2E_LOGS/display.png"
+  echo "kept: the smoke's files and a screenshot in $TSL_E2E_LOGS"
+fi
 echo
 summary

@@ -53,6 +53,11 @@
 #                                (tsl-fwp-store.txt, tsl-fwp-calls.log,
 #                                tsl-fwp-faults.txt)
 #   tsl_world_screenshot FILE    the whole display as a PNG
+#
+# Waiting
+#   tsl_world_until SECONDS COMMAND [ARG...]
+#       runs COMMAND every 0.1 s until it succeeds (returns 0) or SECONDS
+#       have passed (returns 1): a wait for a state, never for a time
 
 tsl_world_lib_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # shellcheck source=scripts/codesign-lib.sh
@@ -229,6 +234,15 @@ tsl_world_fwp_remove() {
 
 tsl_world_screenshot() {
   import -display "$DISPLAY" -window root "$1"
+}
+
+tsl_world_until() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.1
+  done
 }
 
 # Run as a program: the first argument names the function.

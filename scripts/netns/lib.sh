@@ -64,6 +64,12 @@ tsl_netns_make_bundle() {
 
 # A pid namespace too: whatever Wine leaves running ends with it.
 tsl_netns_unshare() {
+  # unshare --mount makes the root's mounts private, which fails on a root
+  # that is no mount point (a bare chroot) with only "Invalid argument".
+  if ! mountpoint -q /; then
+    echo "netns: / is not a mount point (a chroot?); bind-mount the root onto itself first" >&2
+    return 1
+  fi
   unshare --net --mount --pid --fork --mount-proc -- "$@"
 }
 

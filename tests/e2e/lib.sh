@@ -16,7 +16,11 @@
 #                                (tests/e2e/tools/run_in_station), as the
 #                                task scheduler starts a SYSTEM task
 #   e2e_window [SECONDS]         waits for the setup window: E2E_WIN
-#   e2e_click install|right      releases the mouse on a button slot
+#   e2e_painted [SECONDS]        waits until that window is painted and active
+#   e2e_wait_screen STATUS|DETAIL [SECONDS]
+#                                waits until that pair is the last screen seen
+#   e2e_click install|right      releases the mouse on a button slot, then
+#                                moves the pointer off the window
 #   e2e_box CAPTION [SECONDS]    waits for a message box: E2E_BOX_INFO, E2E_BOX_TEXT
 #   e2e_answer CAPTION KEY       sends KEY (Return, n, ...) to that box
 #   e2e_wait_exit [SECONDS]      waits for the run to end: E2E_EXIT (8 bits)
@@ -31,6 +35,11 @@
 #                                every other program a scenario starts
 #   e2e_reap                     ends those programs: "pid name" for each
 #   e2e_runtimes all|no-vc|no-webview2   registers the runtimes (or not)
+#   e2e_evidence WHAT            prints what tells why WHAT failed (the run's
+#                                command, exit status, Wine's stderr, last
+#                                trace lines and screens, the windows shown)
+#                                and keeps it with a screenshot under
+#                                $TSL_E2E_LOGS (default build/test-logs/e2e)
 
 # shellcheck source=scripts/e2e/world-lib.sh
 . "$TSL_WORLD_LIB"
@@ -52,6 +61,11 @@ e2e_init() {
   E2E_UNINSTALL_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tessaline'
   E2E_PID=""
   E2E_LABELS_PID=""
+  E2E_NAME=""
+  E2E_COMMAND=""
+  E2E_EXIT=""
+  E2E_RUNS=0
+  E2E_EVIDENCE_SHOWN=""
 }
 
 # The folder Wine's shell gives as the user's desktop, resolved on Linux.
@@ -65,35 +79,55 @@ e2e_desktop() {
   return 1
 }
 
-# Wine console output ends lines with CR LF.
-e2e_wine() { wine "$@" 2>/dev/null | tr -d '\r'; }
+# Wine console output ends lines with CR LF. What Wine said on stderr is
+# kept for e2e_evidence.
+# A program that fails says so on stderr, with what Wine said.
+e2e_wine() {
+  local status=0
+  wine "$@" >"$TSL_WORLD/e2e-wine.out" 2>"$TSL_WORLD/e2e-wine.err" || status=$?
+  tr -d '\r' <"$TSL_WORLD/e2e-wine.out"
+  [ "$status" -eq 0 ] && return 0
+  echo "e2e_wine: [$*] exited $status; Wine's stderr: $(tail -5 "$TSL_WORLD/e2e-wine.err" | tr '\r\n' '  ')" >&2
+  return "$status"
+}
+
+# The runs' own Wine messages: errors, and each message box's text
+# (MSGBOX_OnInit), the evidence of a box the harness did not see.
+e2e_winedebug="${TSL_E2E_WINEDEBUG:-err+all,fixme-all,trace+msgbox}"
+
+# e2e_new_run NAME COMMAND...: the run's name, files and command line.
+e2e_new_run() {
+  E2E_NAME="$1"
+  shift
+  E2E_COMMAND="$*"
+  E2E_EXIT=""
+  E2E_RUNS=$((E2E_RUNS + 1))
+  E2E_TRACE="$E2E_DIR/$E2E_NAME.trace"
+  E2E_LABELS="$E2E_DIR/$E2E_NAME.labels"
+  rm -f "$E2E_TRACE" "$E2E_LABELS"
+}
 
 # e2e_start NAME [WINDOWS PROGRAM [ARGS...]]: NAME names the run's files.
 e2e_start() {
   local name="$1"
   shift
   [ $# -gt 0 ] || set -- "$E2E_WDIR\\TessalineSetup.exe"
-  E2E_NAME="$name"
-  E2E_TRACE="$E2E_DIR/$name.trace"
-  E2E_LABELS="$E2E_DIR/$name.labels"
-  rm -f "$E2E_TRACE" "$E2E_LABELS"
+  e2e_new_run "$name" "$@"
   wine "$E2E_TOOLS/window_labels.exe" "$E2E_WDIR\\$name.labels" 600 >/dev/null 2>&1 &
   E2E_LABELS_PID=$!
-  wine "$E2E_COLLECTOR" "$E2E_WDIR\\$name.trace" "$@" >"$E2E_DIR/$name.out" 2>&1 &
+  WINEDEBUG="$e2e_winedebug" wine "$E2E_COLLECTOR" "$E2E_WDIR\\$name.trace" "$@" \
+    >"$E2E_DIR/$name.out" 2>&1 &
   E2E_PID=$!
 }
 
 e2e_start_unseen() {
   local name="$1" trace
   shift
-  E2E_NAME="$name"
-  E2E_TRACE="$E2E_DIR/$name.trace"
-  E2E_LABELS="$E2E_DIR/$name.labels"
-  rm -f "$E2E_TRACE" "$E2E_LABELS"
+  e2e_new_run "$name" "$@"
   E2E_LABELS_PID=""
   trace="$(tsl_world_winpath "$E2E_TRACE")"
   # The collector runs in the station too; its child inherits the desktop.
-  wine "$E2E_TOOLS/run_in_station.exe" 300 "$(tsl_world_winpath "$E2E_COLLECTOR")" "$trace" "$@" \
+  WINEDEBUG="$e2e_winedebug" wine "$E2E_TOOLS/run_in_station.exe" 300 "$(tsl_world_winpath "$E2E_COLLECTOR")" "$trace" "$@" \
     >"$E2E_DIR/$name.out" 2>&1 &
   E2E_PID=$!
 }
@@ -117,8 +151,30 @@ e2e_click() {
     *) return 1 ;;
   esac
   y=$((h - 41))
-  xdotool mousemove --window "$E2E_WIN" "$x" "$y" sleep 0.2 click 1
+  # Off the window in the same call: a pointer resting over it when a box
+  # opens can answer the box under Wine (WM_MOUSEACTIVATE, then EndDialog).
+  xdotool mousemove --window "$E2E_WIN" "$x" "$y" sleep 0.2 click 1 mousemove 1 1
 }
+
+e2e_pixel_is() { [ "$(e2e_pixel "$1" "$2")" = "$3" ]; }
+
+# The window is painted (the header's colour at its top-left corner,
+# app/render.cc) and openbox has made it, or a box of its program (the
+# question of a command-line uninstall), the active window: a click before
+# that can be lost.
+e2e_ready_now() {
+  local active pid
+  active="$(xdotool getactivewindow 2>/dev/null)" || return 1
+  if [ "$active" != "$E2E_WIN" ]; then
+    pid="$(xdotool getwindowpid "$E2E_WIN" 2>/dev/null)"
+    [ -n "$pid" ] && [ "$(xdotool getwindowpid "$active" 2>/dev/null)" = "$pid" ] || return 1
+  fi
+  e2e_pixel_is 5 5 45,45,48
+}
+e2e_painted() { tsl_world_until "${1:-30}" e2e_ready_now; }
+
+e2e_last_screen_is() { [ "$(e2e_labels | tail -1)" = "$1" ]; }
+e2e_wait_screen() { tsl_world_until "${2:-30}" e2e_last_screen_is "$1"; }
 
 e2e_box() {
   local caption="$1" out
@@ -185,8 +241,8 @@ e2e_wait_exit() {
   local limit="${1:-60}"
   E2E_EXIT=""
   if timeout "$limit" tail --pid="$E2E_PID" -f /dev/null; then
-    wait "$E2E_PID"
-    E2E_EXIT=$?
+    E2E_EXIT=0
+    wait "$E2E_PID" || E2E_EXIT=$?
     E2E_PID=""
   else
     return 1
@@ -202,7 +258,7 @@ e2e_wait_exit() {
 # Every record of the collector, "%0A" and the other escapes undone, the
 # final line feed dropped; W records are marked with "W ".
 e2e_trace() {
-  [ -f "$E2E_TRACE" ] || return 0
+  [ -f "${E2E_TRACE-}" ] || return 0
   python3 - "$E2E_TRACE" <<'PY'
 import sys, urllib.parse
 for record in open(sys.argv[1], encoding="utf-8", errors="replace"):
@@ -216,7 +272,7 @@ PY
 
 # status|detail, one line per change seen, without the times.
 e2e_labels() {
-  [ -f "$E2E_LABELS" ] || return 0
+  [ -f "${E2E_LABELS-}" ] || return 0
   cut -f2- "$E2E_LABELS" | tr '\t' '|'
 }
 
@@ -302,3 +358,34 @@ e2e_runtimes() {
   } >"$TSL_WORLD/runtimes.reg"
   wine regedit /s "$(tsl_world_winpath "$TSL_WORLD/runtimes.reg")" >/dev/null 2>&1
 }
+
+e2e_slug() { tr -c 'A-Za-z0-9\n' '-' <<<"$1" | sed -E 's/-+/-/g; s/^-|-$//g' | cut -c1-80; }
+
+e2e_logs="${TSL_E2E_LOGS:-$e2e_repo/build/test-logs/e2e}"
+
+# Once per run: later failures of the same run have the same evidence.
+e2e_evidence() {
+  local file
+  case " ${E2E_EVIDENCE_SHOWN-} " in *" ${E2E_RUNS:-0} "*) return 0 ;; esac
+  E2E_EVIDENCE_SHOWN="${E2E_EVIDENCE_SHOWN-} ${E2E_RUNS:-0}"
+  mkdir -p "$e2e_logs"
+  file="$e2e_logs/$(printf '%02d' "${E2E_RUNS:-0}")-$(e2e_slug "$1")"
+  {
+    echo "  why: $1"
+    echo "  run ${E2E_NAME:-(none)}: ${E2E_COMMAND:-(none)}"
+    echo "  exit status: ${E2E_EXIT:-(not ended, or not waited for)}"
+    echo "  Wine's stderr of the run (last 15 lines):"
+    tail -15 "${E2E_DIR-}/${E2E_NAME:-none}.out" 2>/dev/null | tr -d '\r' | sed 's/^/  | /'
+    echo "  Wine's stderr of the last helper program:"
+    tail -5 "$TSL_WORLD/e2e-wine.err" 2>/dev/null | tr -d '\r' | sed 's/^/  | /'
+    echo "  trace (last 15 lines):"
+    e2e_trace | tail -15 | sed 's/^/  > /'
+    echo "  screens (last 5):"
+    e2e_labels | tail -5 | sed 's/^/  = /'
+    echo "  windows: $(e2e_program_windows | tr '\n' ' ')"
+  } | tee "$file.log"
+  if e2e_shot "$file.png" 2>/dev/null; then echo "  kept: ${file#"$e2e_repo"/}.log and .png"; fi
+}
+
+# check-lib.sh calls this after every failed check.
+tsl_check_on_fail() { e2e_evidence "$1"; }

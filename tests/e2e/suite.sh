@@ -73,7 +73,7 @@ run_setup() {
     e2e_stop
     return 1
   fi
-  sleep 0.3
+  e2e_painted || fail "$SCENARIO: window painted" "no painted header within 30 s"
 }
 
 # close_setup WANT_EXIT: closes the window as a person does and checks the exit code.
@@ -182,11 +182,17 @@ scenario_clean_install() {
   e2e_click install
   if box Tessaline "$(printf 'Installation complete!\n\nWould you like to launch Tessaline now?')" '[&Yes][&No]'; then
     e2e_shot "$artifacts/clean-complete.png"
-    # 100 %: the bar is filled; the buttons are back (Update, red Uninstall).
-    expect "$SCENARIO: complete pixels bar/bar end/right slot" \
-      "$(e2e_pixel 40 183) $(e2e_pixel $((w - 40)) 183) $(e2e_pixel $((w - 118)) $((h - 50)))" \
-      "0,122,204 0,122,204 180,50,50"
+    # 100 %: the bar is filled.
+    expect "$SCENARIO: complete pixels bar/bar end" \
+      "$(e2e_pixel 40 183) $(e2e_pixel $((w - 40)) 183)" "0,122,204 0,122,204"
     answer Tessaline n
+    # The window is painted again after the question: the buttons are back
+    # (Update, red Uninstall). Under the question it still shows Cancel: the
+    # busy flag goes down without a repaint, which only a pointer resting on
+    # the window used to hide.
+    red_uninstall() { e2e_pixel_is $((w - 118)) $((h - 50)) 180,50,50; }
+    tsl_world_until 30 red_uninstall
+    expect "$SCENARIO: after the question, right slot" "$(e2e_pixel $((w - 118)) $((h - 50)))" "180,50,50"
   fi
   close_setup 0
   expect_screens_in_order "${install_screens[@]}"
@@ -289,7 +295,7 @@ scenario_runtimes() {
     else
       box "Installation Error" "$(printf 'Failed to install %s.\n\n%s\n\nPlease install manually from:\n%s' "$name" "$want_box" "$url")" &&
         answer "Installation Error" Return
-      sleep 0.5
+      e2e_wait_screen "Installation failed|See error message for details"
       expect "$SCENARIO: last screen" "$(e2e_labels | tail -1)" "Installation failed|See error message for details"
       expect "$SCENARIO: no install folder" "$(ls -d "$E2E_INSTALL" 2>/dev/null)" ""
     fi
@@ -333,7 +339,7 @@ scenario_signatures() {
     else
       box "Installation Error" "$(printf 'Failed to install Visual C++ Redistributable.\n\n%s\n\nPlease install manually from:\n%s' "$reason" "$vc_url")" &&
         answer "Installation Error" Return
-      sleep 0.5
+      e2e_wait_screen "Installation failed|See error message for details"
       expect "$SCENARIO: no install folder" "$(ls -d "$E2E_INSTALL" 2>/dev/null)" ""
     fi
     close_setup 0
@@ -375,7 +381,7 @@ scenario_download_failures() {
     else
       fail "$SCENARIO: Download Error box" "none within 60 s"
     fi
-    sleep 0.5
+    e2e_wait_screen "Installation failed|See error message for details"
     no_product_files
     expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
     expect "$SCENARIO: no shortcut" "$(ls "$E2E_DESKTOP_LNK" 2>/dev/null)" ""
@@ -399,12 +405,12 @@ scenario_cancel() {
   run_setup cancel || return
   e2e_click install
   wait_for_detail 'Downloading application files' || return
-  sleep 1
+  wait_for_staged_bytes || return
   e2e_click right
   box "Cancel Operation" "Are you sure you want to cancel?" '[&Yes][&No]' && answer "Cancel Operation" Return
   box "Download Error" "$(printf 'Failed to download application.\n\nDownload cancelled by user\n\n%s' "$check_advice")" &&
     answer "Download Error" Return
-  sleep 0.5
+  e2e_wait_screen "Ready|"
   # "Installation cancelled" lives for one repaint before "Ready": too short
   # to be seen reliably by polling.
   expect "$SCENARIO: last screen" "$(e2e_labels | tail -1)" "Ready|"
@@ -540,6 +546,14 @@ wait_for_detail() {
   return 1
 }
 
+# The application's staged file has its first bytes: the download is under way.
+staged_has_bytes() { find "$E2E_INSTALL" -maxdepth 1 -name 'Velquist.exe*.tsl-new' -size +0c 2>/dev/null | grep -q .; }
+wait_for_staged_bytes() {
+  tsl_world_until 60 staged_has_bytes && return 0
+  fail "$SCENARIO: download under way" "no staged Velquist.exe with bytes within 60 s"
+  return 1
+}
+
 # hold_file.exe (started by the caller into hold.out) holds its file.
 wait_held() {
   for _ in $(seq 1 600); do
@@ -567,7 +581,7 @@ scenario_update_cut() {
   else
     fail "$SCENARIO: Download Error box" "none within 60 s"
   fi
-  sleep 0.5
+  e2e_wait_screen "Installation failed|See error message for details"
   close_setup 0
   expect "$SCENARIO: the installed pair is the old one" "$(installed_pair)" "$before"
   expect "$SCENARIO: no staging or backup file" "$(leftovers)" ""
@@ -635,11 +649,11 @@ scenario_second_setup() {
     fail "$SCENARIO: second window" "none within 90 s"
   else
     E2E_WIN="$second_win"
-    sleep 0.3
+    e2e_painted || fail "$SCENARIO: second window painted" "no painted header within 30 s"
     e2e_click install
     box "Installation Error" "$(printf 'Another Tessaline Setup is running.\n\nPlease wait for it to finish and try again.')" &&
       answer "Installation Error" Return
-    sleep 0.5
+    e2e_wait_screen "Installation failed|See error message for details"
     expect "$SCENARIO: the second one touched nothing" \
       "$(e2e_labels | grep -c 'Checking prerequisites')" 0
     wmctrl -i -c "$second_win"
@@ -663,7 +677,7 @@ scenario_killed_setup() {
   run_setup killed || return
   e2e_click install
   wait_for_detail 'Downloading application files' || return
-  sleep 1
+  wait_for_staged_bytes || return
   local setup_pid
   setup_pid="$(xdotool getwindowpid "$E2E_WIN" 2>/dev/null)"
   if [ -n "$setup_pid" ]; then kill -9 "$setup_pid"; else fail "$SCENARIO: setup pid" "unknown"; fi
@@ -711,7 +725,7 @@ scenario_install_folder_link() {
   e2e_click install
   box "Installation Error" "$(printf 'Failed to create installation directory.\n\nError code: 1921\n\nPlease ensure you have administrator privileges and the disk has free space.')" &&
     answer "Installation Error" Return
-  sleep 0.5
+  e2e_wait_screen "Installation failed|See error message for details"
   expect "$SCENARIO: nothing made through the link" "$(find "$elsewhere" -mindepth 1 -maxdepth 1 -printf '%f ')" ""
   expect "$SCENARIO: no entry" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName)" absent
   close_setup 0

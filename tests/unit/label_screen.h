@@ -12,23 +12,20 @@
 #include "app/ui_state.h"
 #include "platform/fake/fake.h"
 #include "platform/window.h"
+#include "tests/support/uninstall_screens.h"
 
-namespace label_screen {
-
-// The state one repaint shows.
-struct Screen {
-  int32_t percent;
-  std::wstring status;
-  std::wstring detail;
-  bool operator==(const Screen& o) const {
-    return percent == o.percent && status == o.status && detail == o.detail;
-  }
-};
+namespace screens {
 
 inline std::ostream& operator<<(std::ostream& os, const Screen& s) {
   return os << "{" << s.percent << "%, \"" << fake::ToUtf8(s.status) << "\", \""
             << fake::ToUtf8(s.detail) << "\"}";
 }
+
+}  // namespace screens
+
+namespace label_screen {
+
+using screens::Screen;
 
 // The main window and its status and detail labels, with the texts the
 // entry gives them.

@@ -231,6 +231,25 @@ TEST_F(RemoveDirectoryTreeTest, RemovesTreesAndReportsWhatRemains) {
   }
 }
 
+// Four entries, each deleted by one call; without POSIX deletion the
+// system is asked for it once, not once per entry.
+TEST_F(RemoveDirectoryTreeTest, AsksForPosixDeletionOncePerTree) {
+  for (bool posixDeletion : {true, false}) {
+    SCOPED_TRACE(posixDeletion ? "with FileDispositionInfoEx" : "FileDispositionInfo only");
+    fake::Reset();
+    fake::SetFileDispositionExSupported(posixDeletion);
+    fake::AddFile(kRoot + L"\\a.txt", "a");
+    fake::AddFile(kSub + L"\\b.txt", "b");
+    int setCalls = 0;
+    fake::OnFileCall([&setCalls](fake::FileCall call, const std::wstring&) {
+      if (call == fake::FileCall::kSetInformation) ++setCalls;
+    });
+    EXPECT_TRUE(RemoveDirectoryTree(kRoot, nullptr, nullptr));
+    EXPECT_EQ(posixDeletion ? 4 : 5, setCalls);
+    EXPECT_TRUE(fake::ListTree(kRoot).empty());
+  }
+}
+
 TEST_F(RemoveDirectoryTreeTest, NullCountersChangeNothingElse) {
   auto build = [this] {
     fake::Reset();

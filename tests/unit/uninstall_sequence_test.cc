@@ -38,33 +38,7 @@ std::vector<std::string> Utf8(const std::vector<std::wstring>& texts) {
   return out;
 }
 
-// The screens of a run up to the end of the step that starts at
-// `lastPercent` (100: the whole run), one per reporting call.
-std::vector<Screen> RunScreens(const std::vector<std::wstring>& visited, bool withWarnings,
-                               int32_t lastPercent = 100) {
-  std::vector<Screen> out;
-  Screen now{0, L"Ready", L""};
-  auto progress = [&](int32_t p) { now.percent = p; out.push_back(now); };
-  auto status = [&](const std::wstring& s) { now.status = s; out.push_back(now); };
-  auto detail = [&](const std::wstring& d) { now.detail = d; out.push_back(now); };
-  progress(5);
-  status(L"Uninstalling...");
-  detail(L"Removing firewall rules");
-  progress(25);
-  detail(L"Removing scheduled task");
-  progress(35);
-  detail(L"Removing desktop shortcut");
-  progress(45);
-  detail(L"Removing registry entries");
-  progress(55);
-  detail(L"Removing application files");
-  for (const auto& folder : visited) detail(L"Removing: " + folder);
-  progress(100);
-  status(withWarnings ? L"Uninstallation completed with warnings" : L"Uninstallation complete!");
-  detail(withWarnings ? L"Some items could not be removed" : L"All components removed");
-  while (out.back().percent > lastPercent) out.pop_back();
-  return out;
-}
+using screens::UninstallScreens;
 
 const std::wstring kEngineLine = L"\u2022 Could not access Windows Filtering Platform\n";
 const std::wstring kRegistryLine = L"\u2022 Could not remove registry entries\n";
@@ -339,7 +313,7 @@ TEST_F(RunUninstallTest, Outcomes) {
     bool result = Run();
 
     EXPECT_EQ(c.result, result);
-    EXPECT_EQ(RunScreens(c.visited, !c.warnings.empty()), screens_);
+    EXPECT_EQ(UninstallScreens(c.visited, !c.warnings.empty()), screens_);
     ExpectBox(c.warnings);
     EXPECT_EQ(c.ownTrace, OwnTrace());
     EXPECT_EQ(Utf8(c.left), Utf8(Leftovers()));
@@ -432,7 +406,7 @@ TEST_F(RunUninstallTest, CancelStopsAtTheNextPoint) {
 
     EXPECT_FALSE(Run());
 
-    EXPECT_EQ(RunScreens(kAllFolders, true, kStepPercent[c.stepsDone - 1]), screens_);
+    EXPECT_EQ(UninstallScreens(kAllFolders, true, kStepPercent[c.stepsDone - 1]), screens_);
     EXPECT_TRUE(Boxes().empty()) << "no box after a cancel";
     EXPECT_TRUE(fake::FwpmFilterIds().empty()) << "the firewall step finishes";
     EXPECT_EQ(c.stepsDone >= 2 ? 1 : 0, TaskDeletionsStarted());
@@ -456,7 +430,7 @@ TEST_F(RunUninstallTest, CancelAfterTheLastPointChangesNothing) {
     if (s.percent == 100) g_cancelRequested = true;
   };
   EXPECT_FALSE(Run());
-  EXPECT_EQ(RunScreens(kAllFolders, true), screens_);
+  EXPECT_EQ(UninstallScreens(kAllFolders, true), screens_);
   ExpectBox({FolderLine(kOrlenda)});
 }
 
@@ -569,7 +543,7 @@ TEST_F(RunUninstallTest, SecondRunConverges) {
   platform::SetWindowTextW(g_detailLabel, L"");
   EXPECT_TRUE(Run()) << "the file let go, the second run finishes the job";
   ExpectBox({});
-  EXPECT_EQ(RunScreens({kOrlenda}, false), screens_);
+  EXPECT_EQ(UninstallScreens({kOrlenda}, false), screens_);
   EXPECT_EQ((std::vector<std::string>{kShortcutLine, FilesLine(1, 0)}), OwnTrace());
   EXPECT_EQ(1u, fake::PendingMoves().size());
   EXPECT_EQ(std::vector<std::string>{}, Utf8(Leftovers()));

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/unattended.h"
+#include "app/ui_state.h"
 #include "platform/session.h"
 #include "tests/windows/kit_support.h"
 

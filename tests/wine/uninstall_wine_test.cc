@@ -36,7 +36,17 @@
 #include "uninstall/remove_tree.h"
 #include "uninstall/uninstall_sequence.h"
 #include "tests/contract/native_calls.h"
+#include "tests/support/uninstall_screens.h"
 #include "tests/tools/utf8.h"
+
+namespace screens {
+
+std::ostream& operator<<(std::ostream& os, const Screen& s) {
+  return os << "{" << s.percent << "%, \"" << Utf8(s.status) << "\", \"" << Utf8(s.detail)
+            << "\"}\n";
+}
+
+}  // namespace screens
 
 namespace {
 
@@ -425,43 +435,11 @@ const std::wstring kOrlenda = L"C:\\ProgramData\\Orlenda";
 const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const std::string kMovedPrefix = "[Uninstall] Moved the running program out to: ";
 
-struct Screen {
-  int32_t percent;
-  std::wstring status;
-  std::wstring detail;
-  bool operator==(const Screen& o) const {
-    return percent == o.percent && status == o.status && detail == o.detail;
-  }
-};
+using screens::Screen;
 
-std::ostream& operator<<(std::ostream& os, const Screen& s) {
-  return os << "{" << s.percent << "%, \"" << Utf8(s.status) << "\", \"" << Utf8(s.detail)
-            << "\"}\n";
-}
-
-// One screen per reporting call of a run that visits every product folder.
-std::vector<Screen> FullRunScreens(bool withWarnings) {
-  std::vector<Screen> out;
-  Screen now{0, L"Ready", L""};
-  auto progress = [&](int32_t p) { now.percent = p; out.push_back(now); };
-  auto status = [&](const std::wstring& t) { now.status = t; out.push_back(now); };
-  auto detail = [&](const std::wstring& t) { now.detail = t; out.push_back(now); };
-  progress(5);
-  status(L"Uninstalling...");
-  detail(L"Removing firewall rules");
-  progress(25);
-  detail(L"Removing scheduled task");
-  progress(35);
-  detail(L"Removing desktop shortcut");
-  progress(45);
-  detail(L"Removing registry entries");
-  progress(55);
-  detail(L"Removing application files");
-  for (const wchar_t* folder : kProductFolders) detail(std::wstring(L"Removing: ") + folder);
-  progress(100);
-  status(withWarnings ? L"Uninstallation completed with warnings" : L"Uninstallation complete!");
-  detail(withWarnings ? L"Some items could not be removed" : L"All components removed");
-  return out;
+// Every product folder, as a full run visits them.
+std::vector<std::wstring> ProductFolders() {
+  return std::vector<std::wstring>(std::begin(kProductFolders), std::end(kProductFolders));
 }
 
 std::wstring BoxText(const std::vector<std::wstring>& warnings) {
@@ -740,7 +718,7 @@ TEST_F(UninstallFromInstallFolderTest, RunningProgramIsMovedOutAndDeletedAtResta
   std::vector<std::wstring> warnings = EngineWarning();
   EXPECT_EQ(warnings.empty(), result);
   ExpectBox(warnings);
-  EXPECT_EQ(FullRunScreens(!warnings.empty()), g_screens);
+  EXPECT_EQ(screens::UninstallScreens(ProductFolders(), !warnings.empty()), g_screens);
   EXPECT_FALSE(g_operationInProgress.load());
   for (const wchar_t* folder : kProductFolders) {
     EXPECT_FALSE(Exists(folder)) << Utf8(folder) << " is still there";
@@ -811,7 +789,7 @@ TEST_F(UninstallFromInstallFolderTest, RefusedMoveLeavesTheTwoFolderWarnings) {
   warnings.push_back(FolderLine(kMaretto));
   EXPECT_FALSE(result);
   ExpectBox(warnings);
-  EXPECT_EQ(FullRunScreens(true), g_screens);
+  EXPECT_EQ(screens::UninstallScreens(ProductFolders(), true), g_screens);
   EXPECT_FALSE(g_operationInProgress.load());
   EXPECT_EQ((std::vector<std::string>{
                 "[Uninstall] Failed to move the running program out: 32\n",

@@ -63,6 +63,14 @@ ess_cert_id_alg = sha256
 CNF
 }
 
+# tsl_codesign_make_versioned_sample DIR PROGRAM: DIR/versioned.exe, PROGRAM
+# (one with a version resource) with its file version set to 1.2.3.4, for
+# the version contract test.
+tsl_codesign_make_versioned_sample() {
+  cp "$2" "$1/versioned.exe" &&
+    python3 "$(dirname "${BASH_SOURCE[0]}")/e2e/set-version.py" "$1/versioned.exe" 1.2.3.4
+}
+
 # tsl_codesign_make_trust_samples DIR PROGRAM: the samples of the
 # Authenticode contract test in DIR: PROGRAM unsigned, signed by a
 # "Microsoft Corporation" and by a "Contoso Ltd" certificate of a CA made

@@ -19,7 +19,7 @@ kit="$repo/build/windows-kit"
 programs=(contract_tests ui_contract_tests render_wine_tests windows_only_tests image_probe
   unattended_probe)
 
-"$repo/scripts/build-windows.sh" TessalineSetup trace_collector planted_dll "${programs[@]}" \
+"$repo/scripts/build-windows.sh" TessalineSetup trace_collector planted_dll standin_velquist "${programs[@]}" \
   >/dev/null
 rm -rf "$kit"
 mkdir -p "$kit/trust-samples"
@@ -27,6 +27,7 @@ mkdir -p "$kit/trust-samples"
 # shellcheck source=scripts/codesign-lib.sh
 . "$repo/scripts/codesign-lib.sh"
 tsl_codesign_make_trust_samples "$kit/trust-samples" "$build/tests/trace_collector.exe"
+tsl_codesign_make_versioned_sample "$kit/trust-samples" "$build/tests/e2e/standins/Velquist.exe"
 # run-tests.cmd deletes the CA from the root store by this hash after the
 # Windows-only group, should that group have died with it added.
 openssl x509 -in "$kit/trust-samples/ca.crt" -noout -fingerprint -sha1 |

@@ -28,8 +28,7 @@ trap 'rm -rf "$samples"' EXIT
 tsl_codesign_make_trust_samples "$samples" "$repo/build/windows/tests/trace_collector.exe"
 # A program with a version resource, for the version contract.
 "$repo/scripts/build-windows.sh" standin_velquist >/dev/null
-cp "$repo/build/windows/tests/e2e/standins/Velquist.exe" "$samples/versioned.exe"
-python3 "$repo/scripts/e2e/set-version.py" "$samples/versioned.exe" 1.2.3.4
+tsl_codesign_make_versioned_sample "$samples" "$repo/build/windows/tests/e2e/standins/Velquist.exe"
 export TSL_TRUST_SAMPLES="Z:${samples//\//\\}"
 
 # shellcheck source=scripts/wine-env.sh

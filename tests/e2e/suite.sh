@@ -168,6 +168,14 @@ scenario_clean_install() {
   scenario "clean install, both runtimes present"
   clean_machine
   runtimes both
+  # A setup signed by "Maretto LTD" (TSL_E2E_SIGNED=1, scripts/sign-test.sh)
+  # installs only files of that signer: serve such a pair, and expect no
+  # line about unchecked files.
+  local first_line="$unchecked_line;"
+  if [ "${TSL_E2E_SIGNED-}" = 1 ]; then
+    first_line=""
+    { maretto_signer && serve_signed_pair -; } || { fail "$SCENARIO: serving a signed pair" "signing failed"; return; }
+  fi
   run_setup clean || return
   # Idle colours at 96 DPI (app/render.cc): header, accent line, body and
   # the Install button's fill; no Uninstall button yet.
@@ -241,7 +249,7 @@ EOF
   # Wine's schtasks cannot create the task (/RU SYSTEM) and exits 1: the
   # product's own line records it, as it would any refusal.
   expect "$SCENARIO: trace lines (schtasks: Wine's exit 1)" "$(e2e_trace | tr '\n' ';')" \
-    "$unchecked_line;$schtasks_line;[Install] Registered in Add/Remove Programs;"
+    "$first_line$schtasks_line;[Install] Registered in Add/Remove Programs;"
   expect "$SCENARIO: no runtime installer ran" "$(cat "$(tsl_world_standin_log)" 2>/dev/null)" ""
   expect "$SCENARIO: no request to Microsoft's hosts" \
     "$(tsl_world_requests | grep -cE 'aka\.ms|go\.microsoft\.com')" 0
@@ -268,7 +276,7 @@ scenario_update() {
   expect "$SCENARIO: updater.exe is the setup" "$(sha "$E2E_INSTALL/updater.exe")" "$(sha "$E2E_SETUP")"
   expect "$SCENARIO: entry written again" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName | sed -E 's/ +/ /g')" "REG_SZ Tessaline"
   expect "$SCENARIO: trace lines" "$(e2e_trace | tr '\n' ';')" \
-    "$unchecked_line;$schtasks_line;[Install] Registered in Add/Remove Programs;"
+    "$first_line$schtasks_line;[Install] Registered in Add/Remove Programs;"
 }
 
 scenario_runtimes() {
@@ -948,14 +956,19 @@ signed_setup() {
   E2E_SIGNED_WSETUP="$E2E_WDIR\\signed\\TessalineSetup.exe"
   [ -f "$E2E_SIGNED_SETUP" ] && return 0
   mkdir -p "$E2E_DIR/signed"
-  if [ ! -f "$dir/maretto.pfx" ]; then
-    tsl_codesign_make_signer "$dir" ca maretto "Maretto LTD" "Maretto LTD" &&
-      printf 'tsl-e2e\n' >"$dir/maretto.pass" &&
-      openssl pkcs12 -export -inkey "$dir/maretto.key" -in "$dir/maretto-chain.crt" \
-        -passout "file:$dir/maretto.pass" -out "$dir/maretto.pfx" || return 1
-  fi
+  maretto_signer || return 1
   "$e2e_repo/scripts/sign.sh" --pfx "$dir/maretto.pfx" --password-file "$dir/maretto.pass" \
     --ca "$dir/ca.crt" "$e2e_build/TessalineSetup.exe" "$E2E_SIGNED_SETUP" >/dev/null
+}
+
+# maretto_signer: the run's "Maretto LTD" code-signing key and its PFX.
+maretto_signer() {
+  local dir="$TSL_WORLD/codesign"
+  [ -f "$dir/maretto.pfx" ] && return 0
+  tsl_codesign_make_signer "$dir" ca maretto "Maretto LTD" "Maretto LTD" &&
+    printf 'tsl-e2e\n' >"$dir/maretto.pass" &&
+    openssl pkcs12 -export -inkey "$dir/maretto.key" -in "$dir/maretto-chain.crt" \
+      -passout "file:$dir/maretto.pass" -out "$dir/maretto.pfx"
 }
 
 # variant PROGRAM VERSION SIGNER OUT: PROGRAM with its file version set to

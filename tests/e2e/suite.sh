@@ -276,7 +276,7 @@ scenario_update() {
   expect "$SCENARIO: updater.exe is the setup" "$(sha "$E2E_INSTALL/updater.exe")" "$(sha "$E2E_SETUP")"
   expect "$SCENARIO: entry written again" "$(e2e_reg "$E2E_UNINSTALL_KEY" DisplayName | sed -E 's/ +/ /g')" "REG_SZ Tessaline"
   expect "$SCENARIO: trace lines" "$(e2e_trace | tr '\n' ';')" \
-    "$first_line$schtasks_line;[Install] Registered in Add/Remove Programs;"
+    "$unchecked_line;$schtasks_line;[Install] Registered in Add/Remove Programs;"
 }
 
 scenario_runtimes() {

@@ -104,38 +104,66 @@ tsl_wine_display_stop() {
 
 # Without a window manager Wine waits two seconds for every window it shows.
 tsl_wine_wm_pid=""
+tsl_wine_wm_tmplog=""
+
+# One openbox start (LOG, then openbox's own options), with the XDG folders
+# of tsl_wine_wm_xdg. Ready once it answers as the display's window manager:
+# a busy machine may take a while, a dead openbox never will. A failure says
+# which of the two it was, with openbox's own words.
+tsl_wine_wm_xdg=()
+tsl_wine_wm_try() {
+  local log=$1 _ status
+  shift
+  env "${tsl_wine_wm_xdg[@]}" openbox --sm-disable "$@" >"$log" 2>&1 &
+  tsl_wine_wm_pid=$!
+  for _ in $(seq 1 600); do
+    wmctrl -m >/dev/null 2>&1 && return 0
+    if ! kill -0 "$tsl_wine_wm_pid" 2>/dev/null; then
+      wait "$tsl_wine_wm_pid"
+      status=$?
+      tsl_wine_wm_pid=""
+      echo "wine-env: openbox${*:+ $*} ended with status $status before it managed the display $DISPLAY" >&2
+      sed 's/^/  openbox: /' "$log" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  echo "wine-env: openbox${*:+ $*} did not manage the display $DISPLAY within 60 s" >&2
+  sed 's/^/  openbox: /' "$log" >&2
+  kill "$tsl_wine_wm_pid" 2>/dev/null
+  wait "$tsl_wine_wm_pid" 2>/dev/null
+  tsl_wine_wm_pid=""
+  return 1
+}
 
 tsl_wine_wm_start() {
   [ -z "$tsl_wine_wm_pid" ] || return 0
-  local dir="${1-}" log=/dev/null
+  local dir="${1-}" log
+  tsl_wine_wm_xdg=()
   if [ -n "$dir" ]; then
     mkdir -p "$dir/config" "$dir/cache" "$dir/data" || return 1
+    tsl_wine_wm_xdg=("XDG_CONFIG_HOME=$dir/config" "XDG_CACHE_HOME=$dir/cache" "XDG_DATA_HOME=$dir/data")
     log="$dir/openbox.log"
-    XDG_CONFIG_HOME="$dir/config" XDG_CACHE_HOME="$dir/cache" XDG_DATA_HOME="$dir/data" \
-      openbox --sm-disable >"$log" 2>&1 &
   else
-    openbox --sm-disable >/dev/null 2>&1 &
+    tsl_wine_wm_tmplog="$(mktemp)" || return 1
+    log=$tsl_wine_wm_tmplog
   fi
-  tsl_wine_wm_pid=$!
-  # Ready once it answers as the display's window manager; a busy machine
-  # may take a while, a dead openbox never will.
-  local _
-  for _ in $(seq 1 600); do
-    wmctrl -m >/dev/null 2>&1 && return 0
-    kill -0 "$tsl_wine_wm_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "wine-env: openbox did not take the display $DISPLAY" >&2
-  [ "$log" = /dev/null ] || cat "$log" >&2
+  # A second try takes the display from whatever claimed it first ("a
+  # window manager is already running"); the first failure stays printed.
+  tsl_wine_wm_try "$log" && return 0
+  tsl_wine_wm_try "$log" --replace && return 0
   tsl_wine_wm_stop
   return 1
 }
 
 tsl_wine_wm_stop() {
-  [ -n "$tsl_wine_wm_pid" ] || return 0
-  kill "$tsl_wine_wm_pid" 2>/dev/null
-  wait "$tsl_wine_wm_pid" 2>/dev/null
-  tsl_wine_wm_pid=""
+  if [ -n "$tsl_wine_wm_pid" ]; then
+    kill "$tsl_wine_wm_pid" 2>/dev/null
+    wait "$tsl_wine_wm_pid" 2>/dev/null
+    tsl_wine_wm_pid=""
+  fi
+  [ -z "$tsl_wine_wm_tmplog" ] || rm -f "$tsl_wine_wm_tmplog"
+  tsl_wine_wm_tmplog=""
   return 0
 }
 

@@ -65,13 +65,15 @@ tsl_wine_prepare_prefix() {
 
 tsl_wine_display_pid=""
 tsl_wine_saved_display=""
+tsl_wine_display_log=""
 
 tsl_wine_display_start() {
   [ -z "$tsl_wine_display_pid" ] || return 0
   local fdfile
   fdfile="$(mktemp)" || return 1
+  tsl_wine_display_log="$(mktemp)" || return 1
   # -displayfd lets Xvfb pick a free display number and tell us which.
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$fdfile" >"$tsl_wine_display_log" 2>&1 &
   tsl_wine_display_pid=$!
   for _ in $(seq 1 100); do
     if [ -s "$fdfile" ]; then break; fi
@@ -83,6 +85,7 @@ tsl_wine_display_start() {
   rm -f "$fdfile"
   if [ -z "$number" ]; then
     echo "wine-env: Xvfb did not start" >&2
+    sed 's/^/  Xvfb: /' "$tsl_wine_display_log" >&2
     tsl_wine_display_stop
     return 1
   fi
@@ -95,6 +98,8 @@ tsl_wine_display_stop() {
   kill "$tsl_wine_display_pid" 2>/dev/null
   wait "$tsl_wine_display_pid" 2>/dev/null
   tsl_wine_display_pid=""
+  rm -f "$tsl_wine_display_log"
+  tsl_wine_display_log=""
   if [ -n "$tsl_wine_saved_display" ]; then
     export DISPLAY="$tsl_wine_saved_display"
   else
@@ -109,8 +114,18 @@ tsl_wine_wm_tmplog=""
 # One openbox start (LOG, then openbox's own options), with the XDG folders
 # of tsl_wine_wm_xdg. Ready once it answers as the display's window manager:
 # a busy machine may take a while, a dead openbox never will. A failure says
-# which of the two it was, with openbox's own words.
+# which of the two it was, with openbox's own words and the display's state.
 tsl_wine_wm_xdg=()
+tsl_wine_wm_said() {
+  sed 's/^/  openbox: /' "$1" >&2
+  [ -n "$tsl_wine_display_pid" ] || return 0
+  if kill -0 "$tsl_wine_display_pid" 2>/dev/null; then
+    echo "  Xvfb (pid $tsl_wine_display_pid) is running" >&2
+  else
+    echo "  Xvfb (pid $tsl_wine_display_pid) has ended:" >&2
+    sed 's/^/  Xvfb: /' "$tsl_wine_display_log" >&2
+  fi
+}
 tsl_wine_wm_try() {
   local log=$1 _ status
   shift
@@ -123,13 +138,13 @@ tsl_wine_wm_try() {
       status=$?
       tsl_wine_wm_pid=""
       echo "wine-env: openbox${*:+ $*} ended with status $status before it managed the display $DISPLAY" >&2
-      sed 's/^/  openbox: /' "$log" >&2
+      tsl_wine_wm_said "$log"
       return 1
     fi
     sleep 0.1
   done
   echo "wine-env: openbox${*:+ $*} did not manage the display $DISPLAY within 60 s" >&2
-  sed 's/^/  openbox: /' "$log" >&2
+  tsl_wine_wm_said "$log"
   kill "$tsl_wine_wm_pid" 2>/dev/null
   wait "$tsl_wine_wm_pid" 2>/dev/null
   tsl_wine_wm_pid=""

@@ -4,6 +4,7 @@
 
 #include "app/ui_state.h"
 #include "install/product_constants.h"
+#include "install/staged_file.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
 #include "platform/http.h"
@@ -43,14 +44,24 @@ struct Transfer {
   platform::HttpHandle connection = nullptr;
   platform::HttpHandle request = nullptr;
   platform::Handle file = platform::kInvalidHandleValue;
+  platform::Handle* hold = nullptr;  // wanted: a staged file, held on success
 };
 
 // Closes the file, drops it unless the whole body is in it (both callers
 // would run it), then releases the HTTP handles in the order request,
 // connection, session.
-bool Finish(Transfer* transfer, const std::wstring& localPath, bool complete) {
+bool Finish(Transfer* transfer, const std::wstring& localPath, bool complete,
+            std::wstring* errorText) {
   if (transfer->file != platform::kInvalidHandleValue) {
-    platform::CloseHandle(transfer->file);
+    if (complete && transfer->hold) {
+      *transfer->hold = HoldStagedFile(localPath, transfer->file);
+      if (*transfer->hold == platform::kInvalidHandleValue) {
+        ReportCode(errorText, L"Failed to open downloaded file", platform::GetLastError());
+        complete = false;
+      }
+    } else {
+      platform::CloseHandle(transfer->file);
+    }
     if (!complete) platform::DeleteFileW(localPath);
   }
   if (transfer->request) platform::WinHttpCloseHandle(transfer->request);
@@ -111,8 +122,9 @@ bool Fetch(const std::wstring& host, const std::wstring& urlPath, const std::wst
                                        &lengthText) &&
       ParseLength(lengthText, &declaredLength);
 
-  t->file = platform::CreateFileW(localPath, platform::kGenericWrite, 0, platform::kCreateAlways,
-                                  platform::kFileAttributeNormal);
+  t->file = t->hold ? CreateStagedFile(localPath)
+                    : platform::CreateFileW(localPath, platform::kGenericWrite, 0,
+                                            platform::kCreateAlways, platform::kFileAttributeNormal);
   if (t->file == platform::kInvalidHandleValue) {
     ReportCode(errorText, L"Failed to create local file", platform::GetLastError());
     return false;
@@ -164,5 +176,15 @@ bool DownloadFile(const std::wstring& host, const std::wstring& urlPath,
                   const std::wstring& localPath, std::wstring* errorText) {
   Transfer transfer;
   bool complete = Fetch(host, urlPath, localPath, errorText, &transfer);
-  return Finish(&transfer, localPath, complete);
+  return Finish(&transfer, localPath, complete, errorText);
+}
+
+bool DownloadStagedFile(const std::wstring& host, const std::wstring& urlPath,
+                        const std::wstring& localPath, platform::Handle* hold,
+                        std::wstring* errorText) {
+  *hold = platform::kInvalidHandleValue;
+  Transfer transfer;
+  transfer.hold = hold;
+  bool complete = Fetch(host, urlPath, localPath, errorText, &transfer);
+  return Finish(&transfer, localPath, complete, errorText);
 }

@@ -67,7 +67,7 @@ bool DownloadChecked(const Publisher& publisher, const wchar_t* name, const wcha
   int slot = 0;
   while (std::wstring(kSwappedFiles[slot]) != name) ++slot;
   const std::wstring staged = StagedPath(name, generation);
-  return DownloadFile(kDeployHost, urlPath, staged, errorText) &&
+  return DownloadStagedFile(kDeployHost, urlPath, staged, &held[slot], errorText) &&
          CheckDownload(publisher, name, staged, &held[slot], errorText);
 }
 
@@ -85,7 +85,7 @@ void CloseHolds(platform::Handle held[kSwappedFileCount]) {
 // an undo of the swap failed and the next run's repair needs the staged
 // files to finish it.
 // held[] are the holds on the checked staged files (kSwappedFiles' order),
-// closed right before the swap.
+// kept through the swap.
 bool RunSteps(const Publisher& publisher, uint32_t* generation,
               platform::Handle held[kSwappedFileCount], bool* keepStaged) {
   std::wstring errorText;
@@ -171,10 +171,10 @@ bool RunSteps(const Publisher& publisher, uint32_t* generation,
   InstallUpdaterCopy();
 
   if (CancelRequested()) return false;
-  // The swap renames the checked files: nobody else could change them
-  // while they were held.
-  CloseHolds(held);
+  // The holds stay open through the swap: nobody could change the checked
+  // files, and nobody can keep them from being renamed into place.
   SwapResult swapped = SwapInStagedFiles(*generation, &failure);
+  CloseHolds(held);
   if (swapped == SwapResult::kRefused) {
     *keepStaged = !failure.undone;
     ShowRefusedSwap(failure);

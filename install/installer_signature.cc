@@ -56,6 +56,16 @@ uint32_t VerifyFileSignature(platform::Handle file, const std::wstring& path, Si
   return result;
 }
 
+uint32_t CheckSignedFile(platform::Handle file, const std::wstring& path,
+                         const std::vector<SignerName>& accepted) {
+  SignerName signer;
+  uint32_t result = VerifyFileSignature(file, path, &signer);
+  if (result == 0 && std::find(accepted.begin(), accepted.end(), signer) == accepted.end()) {
+    result = platform::kTrustESubjectNotTrusted;
+  }
+  return result;
+}
+
 uint32_t HoldSignedFile(const std::wstring& path, const std::vector<SignerName>& accepted,
                         platform::Handle* held) {
   *held = platform::kInvalidHandleValue;
@@ -65,11 +75,7 @@ uint32_t HoldSignedFile(const std::wstring& path, const std::vector<SignerName>&
   if (file == platform::kInvalidHandleValue) {
     return static_cast<uint32_t>(platform::HResultFromWin32(platform::GetLastError()));
   }
-  SignerName signer;
-  uint32_t result = VerifyFileSignature(file, path, &signer);
-  if (result == 0 && std::find(accepted.begin(), accepted.end(), signer) == accepted.end()) {
-    result = platform::kTrustESubjectNotTrusted;
-  }
+  uint32_t result = CheckSignedFile(file, path, accepted);
   if (result != 0) {
     platform::CloseHandle(file);
     return result;

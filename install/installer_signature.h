@@ -38,6 +38,11 @@ uint32_t VerifyFileSignature(platform::Handle file, const std::wstring& path, Si
 uint32_t HoldSignedFile(const std::wstring& path, const std::vector<SignerName>& accepted,
                         platform::Handle* held);
 
+// VerifyFileSignature of a file the caller already holds; a signer not in
+// `accepted` gives TRUST_E_SUBJECT_NOT_TRUSTED.
+uint32_t CheckSignedFile(platform::Handle file, const std::wstring& path,
+                         const std::vector<SignerName>& accepted);
+
 // HoldSignedFile for a runtime installer: signed by kInstallerPublisher
 // (common name and organisation), held until the installer has started.
 uint32_t CheckInstallerSignature(const std::wstring& path, platform::Handle* held);

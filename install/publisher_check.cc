@@ -28,12 +28,25 @@ Publisher ReadPublisher() {
   return publisher;
 }
 
-uint32_t CheckSignedBy(const Publisher& publisher, const std::wstring& path, bool microsoftToo,
-                       platform::Handle* held) {
+namespace {
+
+std::vector<SignerName> Accepted(const Publisher& publisher, bool microsoftToo) {
   std::vector<SignerName> accepted;
   if (publisher.isSigned) accepted.push_back(publisher.name);
   if (microsoftToo) accepted.push_back({kInstallerPublisher, kInstallerPublisher});
-  return HoldSignedFile(path, accepted, held);
+  return accepted;
+}
+
+}  // namespace
+
+uint32_t CheckSignedBy(const Publisher& publisher, const std::wstring& path, bool microsoftToo,
+                       platform::Handle* held) {
+  return HoldSignedFile(path, Accepted(publisher, microsoftToo), held);
+}
+
+uint32_t CheckHeldSignedBy(const Publisher& publisher, platform::Handle held,
+                           const std::wstring& path, bool microsoftToo) {
+  return CheckSignedFile(held, path, Accepted(publisher, microsoftToo));
 }
 
 std::wstring SignatureCheckError(uint32_t result) {
@@ -62,12 +75,13 @@ std::wstring VersionText(uint64_t version) {
 
 bool CheckDownload(const Publisher& publisher, const std::wstring& name, const std::wstring& staged,
                    platform::Handle* held, std::wstring* reason) {
-  *held = platform::kInvalidHandleValue;
   if (!publisher.isSigned) return true;
   const bool application = name == kAppExeName;
-  uint32_t result = CheckSignedBy(publisher, staged, !application, held);
+  uint32_t result = CheckHeldSignedBy(publisher, *held, staged, !application);
   if (result != 0) {
     *reason = SignatureCheckError(result);
+    platform::CloseHandle(*held);
+    *held = platform::kInvalidHandleValue;
     return false;
   }
   uint64_t installed = 0;

@@ -1,8 +1,9 @@
 // Only the publisher's files are installed. The publisher is whoever signed
 // the running setup; each downloaded file is checked through a handle that
-// is held (no writing, renaming or deleting by anyone) until it is swapped
-// in, and the application is never older than the one it replaces. A setup
-// that is not validly signed (a development build) checks nothing.
+// is held (no writing by anyone, and no open that would keep it from being
+// renamed) until it is swapped in, and the application is never older than
+// the one it replaces. A setup that is not validly signed (a development
+// build) checks nothing.
 // Wine 8's WinVerifyTrust does not check that a chain ends in a trusted
 // root: there the signer's names are what tells the publisher's files from
 // anyone else's.
@@ -26,8 +27,8 @@ struct Publisher {
 Publisher ReadPublisher();
 
 // HoldSignedFile (installer_signature.h) accepting the publisher (when
-// signed) and, with microsoftToo, "Microsoft Corporation". The caller
-// closes *held right before the file is moved.
+// signed) and, with microsoftToo, "Microsoft Corporation". The hold shares
+// no delete: the caller closes *held before the file can be moved.
 uint32_t CheckSignedBy(const Publisher& publisher, const std::wstring& path, bool microsoftToo,
                        platform::Handle* held);
 
@@ -41,12 +42,16 @@ bool ReadFileVersion(const std::wstring& path, uint64_t* version);
 // "A.B.C.D".
 std::wstring VersionText(uint64_t version);
 
-// Whether the staged download of the installed file `name` may replace
-// what is installed: for a signed publisher, Velquist.exe signed by it and
-// not older than the installed one, WebView2Loader.dll signed by it or by
-// Microsoft. True with *held the checked file held (kInvalidHandleValue
-// when nothing was checked); false with the reason for the download's box
-// and nothing held.
+// CheckSignedBy through a hold the caller already has (staged_file.h).
+uint32_t CheckHeldSignedBy(const Publisher& publisher, platform::Handle held,
+                           const std::wstring& path, bool microsoftToo);
+
+// Whether the staged download of the installed file `name`, held in *held
+// (DownloadStagedFile), may replace what is installed: for a signed
+// publisher, Velquist.exe signed by it and not older than the installed
+// one, WebView2Loader.dll signed by it or by Microsoft; an unsigned setup
+// checks nothing. True with the hold kept; false with the reason for the
+// download's box and the hold closed.
 bool CheckDownload(const Publisher& publisher, const std::wstring& name, const std::wstring& staged,
                    platform::Handle* held, std::wstring* reason);
 

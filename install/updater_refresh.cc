@@ -34,14 +34,14 @@ bool RefreshUpdater(const Publisher& publisher) {
   }
   const std::wstring staged = updater + kStagedSuffix;
   std::wstring reason;
-  if (!DownloadFile(kDeployHost, kSetupDownloadPath, staged, &reason)) {
+  platform::Handle held = platform::kInvalidHandleValue;
+  if (!DownloadStagedFile(kDeployHost, kSetupDownloadPath, staged, &held, &reason)) {
     Trace(reason == L"HTTP error 404" ? "No setup published: the updater stays as it is"
                                       : "Setup not fetched, the updater stays as it is: " +
                                             Narrow(reason));
     return true;
   }
-  platform::Handle held = platform::kInvalidHandleValue;
-  uint32_t result = CheckSignedBy(publisher, staged, false, &held);
+  uint32_t result = CheckHeldSignedBy(publisher, held, staged, false);
   if (result != 0) {
     Discard(staged, held);
     Trace("Published setup refused: " + Narrow(SignatureCheckError(result)));
@@ -59,8 +59,9 @@ bool RefreshUpdater(const Publisher& publisher) {
   }
   // Our own hold keeps anyone from renaming updater.exe, the swap included.
   LetOwnImageMove(updater);
-  platform::CloseHandle(held);
+  // Held through the swap, so no one can keep it from being renamed in.
   uint32_t error = SwapInUpdater(staged);
+  platform::CloseHandle(held);
   if (error != 0) {
     Trace("Failed to replace the updater: " + std::to_string(error));
     return false;

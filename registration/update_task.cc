@@ -5,6 +5,7 @@
 
 #include "install/product_constants.h"
 #include "install/publisher_check.h"
+#include "install/staged_file.h"
 #include "install/staged_swap.h"
 #include "platform/file.h"
 #include "platform/file_handle.h"
@@ -67,12 +68,16 @@ uint32_t CopyContent(platform::Handle source, platform::Handle target) {
 // download mark, no read-only attribute). Returns 0 or the error code.
 uint32_t StageAndSwap(const std::wstring& updater) {
   const std::wstring staging = LongPathForm(updater + kStagingSuffix);
-  platform::Handle target = platform::CreateFileW(staging, platform::kGenericWrite, 0,
-                                                  platform::kCreateAlways,
-                                                  platform::kFileAttributeNormal);
+  platform::Handle target = CreateStagedFile(staging);
   if (target == platform::kInvalidHandleValue) return platform::GetLastError();
   uint32_t error = CopyContent(g_ownImage, target);
-  platform::CloseHandle(target);
+  platform::Handle held = platform::kInvalidHandleValue;
+  if (error == platform::kErrorSuccess) {
+    held = HoldStagedFile(staging, target);
+    if (held == platform::kInvalidHandleValue) error = platform::GetLastError();
+  } else {
+    platform::CloseHandle(target);
+  }
   if (error != platform::kErrorSuccess) {
     platform::DeleteFileW(staging);
     return error;
@@ -83,6 +88,7 @@ uint32_t StageAndSwap(const std::wstring& updater) {
   uint64_t mine = 0;
   if (ReadFileVersion(updater, &installed) &&
       (!ReadFileVersion(staging, &mine) || mine < installed)) {
+    platform::CloseHandle(held);
     platform::DeleteFileW(staging);
     const std::wstring version = VersionText(installed);
     platform::OutputDebugStringA("[Install] The installed updater is newer (" +
@@ -90,7 +96,10 @@ uint32_t StageAndSwap(const std::wstring& updater) {
                                  "): left as it is\n");
     return platform::kErrorSuccess;
   }
-  return SwapInUpdater(staging);
+  // Held through the swap, so no one can keep it from being renamed in.
+  error = SwapInUpdater(staging);
+  platform::CloseHandle(held);
+  return error;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/security.h"
 #include "tests/contract/on_wine.h"
 
@@ -258,6 +259,54 @@ TEST_F(FileOpsContractTest, HeldFolderCannotBeRenamedOrRemoved) {
   EXPECT_TRUE(CloseHandle(handle));
   EXPECT_TRUE(MoveFileExW(held, renamed, 0)) << "error " << GetLastError();
   EXPECT_TRUE(RemoveDirectoryW(renamed)) << "error " << GetLastError();
+}
+
+// A file staged for a swap: while one handle on it has delete access,
+// whoever else opens it must share delete, so a reader cannot keep it from
+// being renamed into place. The writing handle is traded for a hold that
+// shares no writing through a bridge, with no moment between them.
+TEST_F(FileOpsContractTest, FileHeldWithDeleteAccessCanOnlyBeOpenedSharingDelete) {
+  const std::wstring staged = File(L"staged.bin");
+  const std::wstring installed = File(L"installed.bin");
+  ASSERT_TRUE(WriteWhole(installed, "old"));
+  const uint32_t readDelete = kGenericRead | kDelete;
+  const uint32_t shareReadDelete = kFileShareRead | kFileShareDelete;
+  const uint32_t shareAll = shareReadDelete | kFileShareWrite;
+  auto refused = [&](uint32_t access, uint32_t share, const char* what) {
+    SetLastError(kSentinel);
+    Handle other = CreateFileW(staged, access, share, kOpenExisting, kFileAttributeNormal);
+    EXPECT_EQ(kInvalidHandleValue, other) << what;
+    EXPECT_EQ(kErrorSharingViolation, GetLastError()) << what;
+    if (other != kInvalidHandleValue) CloseHandle(other);
+  };
+
+  Handle written = CreateFileW(staged, kGenericWrite | kDelete, shareReadDelete, kCreateAlways,
+                               kFileAttributeNormal);
+  ASSERT_NE(kInvalidHandleValue, written) << "error " << GetLastError();
+  uint32_t done = 0;
+  EXPECT_TRUE(WriteFile(written, "new", 3, &done));
+  refused(kGenericRead, kFileShareRead, "a reader sharing only reading, while written");
+  refused(kGenericRead, shareAll & ~kFileShareDelete, "a reader not sharing delete, while written");
+  Handle reader = CreateFileW(staged, kGenericRead, shareAll, kOpenExisting, kFileAttributeNormal);
+  EXPECT_NE(kInvalidHandleValue, reader) << "a reader sharing everything: error " << GetLastError();
+
+  Handle bridge = CreateFileW(staged, readDelete, shareAll, kOpenExisting, kFileAttributeNormal);
+  ASSERT_NE(kInvalidHandleValue, bridge) << "error " << GetLastError();
+  EXPECT_TRUE(CloseHandle(written));
+  refused(kGenericRead, kFileShareRead, "a reader sharing only reading, bridged");
+  Handle hold = CreateFileW(staged, readDelete, shareReadDelete, kOpenExisting, kFileAttributeNormal);
+  ASSERT_NE(kInvalidHandleValue, hold) << "error " << GetLastError();
+  EXPECT_TRUE(CloseHandle(bridge));
+  refused(kGenericRead, kFileShareRead, "a reader sharing only reading, held");
+  refused(kGenericWrite, shareAll, "a writer, held");
+
+  // The rename by path goes through, the hold and the reader open.
+  EXPECT_TRUE(MoveFileExW(staged, installed, kMovefileReplaceExisting | kMovefileWriteThrough))
+      << "error " << GetLastError();
+  EXPECT_TRUE(CloseHandle(hold));
+  if (reader != kInvalidHandleValue) CloseHandle(reader);
+  EXPECT_EQ("new", ReadWhole(installed));
+  EXPECT_EQ(kInvalidFileAttributes, GetFileAttributesW(staged));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/file_handle.h"
 #include "platform/process.h"
 #include "platform/trust.h"
 #include "platform/version.h"
@@ -55,10 +56,14 @@ class TrustContractTest : public ::testing::Test {
   }
 
   // WinVerifyTrust with the installer check's arguments on the file, given
-  // by a handle held without write sharing; the state is left open.
-  uint32_t Verify(const std::wstring& name, WinTrustData* data) {
+  // by a handle held without write sharing (by default the installer's
+  // hold; with delete access, a staged file's); the state is left open.
+  uint32_t Verify(const std::wstring& name, WinTrustData* data, bool deleteAccess = false) {
     std::wstring path = folder_ + L"\\" + name;
-    file_ = CreateFileW(path, kGenericRead, kFileShareRead, kOpenExisting, kFileAttributeNormal);
+    file_ = deleteAccess ? CreateFileW(path, kGenericRead | kDelete, kFileShareRead | kFileShareDelete,
+                                       kOpenExisting, kFileAttributeNormal)
+                         : CreateFileW(path, kGenericRead, kFileShareRead, kOpenExisting,
+                                       kFileAttributeNormal);
     EXPECT_NE(kInvalidHandleValue, file_) << "open " << GetLastError();
     data->uiChoice = kWtdUiNone;
     data->revocationChecks = kWtdRevokeWholechain;
@@ -95,13 +100,16 @@ TEST_F(TrustContractTest, EachSampleGetsItsResult) {
       {L"contoso.exe", untrustedRoot},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.name, row.name + wcslen(row.name)));
-    WinTrustData data;
-    data.stateData = reinterpret_cast<TrustState>(uintptr_t{0xDEADBEEF});
-    uint32_t result = Verify(row.name, &data);
-    EXPECT_EQ(row.result, result) << std::hex << "got 0x" << result;
-    EXPECT_NE(reinterpret_cast<TrustState>(uintptr_t{0xDEADBEEF}), data.stateData);
-    Close(&data);
+    for (bool deleteAccess : {false, true}) {
+      SCOPED_TRACE(std::string(row.name, row.name + wcslen(row.name)) +
+                   (deleteAccess ? ", held with delete access" : ""));
+      WinTrustData data;
+      data.stateData = reinterpret_cast<TrustState>(uintptr_t{0xDEADBEEF});
+      uint32_t result = Verify(row.name, &data, deleteAccess);
+      EXPECT_EQ(row.result, result) << std::hex << "got 0x" << result;
+      EXPECT_NE(reinterpret_cast<TrustState>(uintptr_t{0xDEADBEEF}), data.stateData);
+      Close(&data);
+    }
   }
 }
 
@@ -192,21 +200,24 @@ TEST_F(TrustContractTest, UnsignedFileHasNoSigner) {
 TEST_F(TrustContractTest, FileVersionIsReadFromTheVersionResource) {
   struct Row {
     const wchar_t* name;
-    bool held;
-    uint32_t error;  // 0: the version 1.2.3.4 is read
+    uint32_t heldFor;  // access of a handle held meanwhile (0: none), sharing read and delete
+    uint32_t error;    // 0: the version 1.2.3.4 is read
   };
   const Row rows[] = {
-      {L"versioned.exe", false, 0},
-      {L"versioned.exe", true, 0},
-      {L"unsigned.exe", false, kErrorResourceDataNotFound},
-      {L"missing.exe", false, kErrorFileNotFound},
+      {L"versioned.exe", 0, 0},
+      {L"versioned.exe", kGenericRead, 0},
+      {L"versioned.exe", kGenericRead | kDelete, 0},
+      {L"unsigned.exe", 0, kErrorResourceDataNotFound},
+      {L"missing.exe", 0, kErrorFileNotFound},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.name, row.name + wcslen(row.name)) + (row.held ? ", held" : ""));
+    SCOPED_TRACE(std::string(row.name, row.name + wcslen(row.name)) + ", held for " +
+                 std::to_string(row.heldFor));
     const std::wstring path = folder_ + L"\\" + row.name;
     Handle held = kInvalidHandleValue;
-    if (row.held) {
-      held = CreateFileW(path, kGenericRead, kFileShareRead, kOpenExisting, kFileAttributeNormal);
+    if (row.heldFor) {
+      held = CreateFileW(path, row.heldFor, kFileShareRead | kFileShareDelete, kOpenExisting,
+                         kFileAttributeNormal);
       ASSERT_NE(kInvalidHandleValue, held) << "open " << GetLastError();
     }
     SetLastError(0xDEADBEEF);

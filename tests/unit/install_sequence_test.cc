@@ -1316,3 +1316,56 @@ TEST_F(InstallSequenceTest, UpdaterReplacesItselfOnlyWithANewerSetupOfItsPublish
     }()) << "the fetched setup does not stay";
   }
 }
+
+// A standard user's program opens every staged file it sees for reading,
+// sharing only reading, before every file call and rename of the run, and
+// never lets go: it never gets one, and the run puts every file in place.
+TEST_F(InstalledPairTest, NoReaderCanKeepAStagedFileFromGoingIn) {
+  const std::wstring setupUrl = L"https://deploy.maretto.example/executable/TessalineSetup.exe";
+  const std::string newer = Signed(fake::WithVersion("MZ setup", 1, 0, 0, 1), SignedAs::kPublisher);
+  auto isStaged = [](const std::wstring& path) {
+    for (const std::wstring tail : {L".tsl-new", L".setup-new", L".exe.new"}) {
+      if (path.size() > tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  for (bool asUpdater : {false, true}) {
+    SCOPED_TRACE(asUpdater ? "weekly run, a newer setup published" : "update from a setup");
+    Fresh();
+    fake::AddFile(kLoader, "old loader");
+    fake::AddFile(kApp, "old app");
+    if (asUpdater) {
+      fake::AddFile(kUpdater, Signed(fake::WithVersion("MZ updater", 1, 0, 0, 0), SignedAs::kPublisher));
+      fake::SetModuleFileName(kUpdater);
+      fake::SetHttpResponse(setupUrl, Body(newer));
+    }
+    std::vector<std::wstring> tried;
+    std::vector<platform::Handle> opened;
+    auto read = [&] {
+      for (const std::wstring& path : fake::ListTree(kFolder)) {
+        if (!isStaged(path)) continue;
+        if (std::find(tried.begin(), tried.end(), path) == tried.end()) tried.push_back(path);
+        platform::Handle file = platform::CreateFileW(path, platform::kGenericRead, platform::kFileShareRead,
+                                                      platform::kOpenExisting, platform::kFileAttributeNormal);
+        if (file != platform::kInvalidHandleValue) opened.push_back(file);
+      }
+    };
+    fake::OnFileCall([&](fake::FileCall, const std::wstring&) { read(); });
+    fake::OnMoveFile([&](const std::wstring&, const std::wstring&) {
+      read();
+      return uint32_t{0};
+    });
+    EXPECT_TRUE(Run());
+    fake::OnFileCall(nullptr);
+    fake::OnMoveFile(nullptr);
+    EXPECT_EQ(3u, tried.size()) << "the pair and the updater's new file were each tried";
+    EXPECT_EQ(0u, opened.size()) << "a staged file was open to the reader";
+    for (platform::Handle file : opened) platform::CloseHandle(file);
+    ExpectPair(kLoaderBytes, kAppBytes);
+    EXPECT_EQ(asUpdater ? newer : kSetupBytes, fake::FileContent(kUpdater));
+    // The running updater's old file stays aside until the restart.
+    if (!asUpdater) ExpectNoLeftovers();
+  }
+}

@@ -69,7 +69,10 @@ void MoveRunningProgramOutOfProductFolders() {
   for (const wchar_t* folder : kProductFolders) {
     reached = reached || FolderRemovalReaches(folder, self);
   }
-  if (!reached) return;
+  // The path the program was started from may name another file by now (an
+  // earlier uninstall in this window moved the program out, an install put
+  // a new copy there): that one is not running and goes with its folder.
+  if (!reached || (g_ownImage != platform::kInvalidHandleValue && !IsOwnImageAt(self))) return;
 
   // GetTempFileNameW reserves a unique name by creating an empty file there,
   // which the move then replaces.

@@ -529,6 +529,23 @@ TEST_F(RunUninstallTest, RunningProgramInsideAProductFolder) {
   }
 }
 
+// An earlier uninstall in the same window moved the program out and an
+// install put a new updater.exe in its place: that copy is not running, so
+// it is deleted with the folder, and the hold stays on the running program.
+TEST_F(RunUninstallTest, UpdaterThatIsNotTheRunningProgramIsNotMovedOut) {
+  InstallEverything();
+  RunningFrom(kUpdater);
+  const std::wstring parked = std::wstring(fake::kTempFolder) + L"TSL1.tmp";
+  LetOwnImageMove(kUpdater);
+  ASSERT_TRUE(platform::MoveFileExW(kUpdater, parked, 0));
+  fake::AddFile(kUpdater, kUpdaterBytes);
+
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(fake::PendingMoves().empty());
+  EXPECT_FALSE(fake::Exists(kUpdater));
+  EXPECT_TRUE(IsOwnImageAt(parked));
+}
+
 TEST_F(RunUninstallTest, SecondRunConverges) {
   InstallEverything();
   RunningFrom(kUpdater);

@@ -46,11 +46,13 @@ void LaunchApplication() {
   const bool apartment = CoInitialize() >= 0;
   bool shellReached = false;
   ShellExecuteFromDesktop(L"open", app, L"", kInstallFolder, kSwShowNormal, &shellReached);
-  if (apartment) CoUninitialize();
-  if (shellReached) return;
-  if (ShellExecuteW(nullptr, L"open", app, L"", kInstallFolder, kSwShowNormal) > 32) {
+  // Still inside the apartment: ShellExecuteW may hand the file to shell
+  // extensions, which need COM.
+  if (!shellReached &&
+      ShellExecuteW(nullptr, L"open", app, L"", kInstallFolder, kSwShowNormal) > 32) {
     OutputDebugStringA("[Install] No desktop shell: the application was started by the setup\n");
   }
+  if (apartment) CoUninitialize();
 }
 
 // LocalSystem has no user to start the application for.

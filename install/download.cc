@@ -47,9 +47,9 @@ struct Transfer {
   platform::Handle* hold = nullptr;  // wanted: a staged file, held on success
 };
 
-// Closes the file, drops it unless the whole body is in it (both callers
-// would run it), then releases the HTTP handles in the order request,
-// connection, session.
+// Closes the file (or, for a staged file, trades it for the hold), drops it
+// unless the whole body is in it (both callers would run it), then releases
+// the HTTP handles in the order request, connection, session.
 bool Finish(Transfer* transfer, const std::wstring& localPath, bool complete,
             std::wstring* errorText) {
   if (transfer->file != platform::kInvalidHandleValue) {
